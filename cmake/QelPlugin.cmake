@@ -1,0 +1,25 @@
+# qel_add_plugin(<Name> EFFECT <effect object library> SOURCES <constants sources...>)
+#
+# One FreeFrame plug-in: the shell, exactly one effect and the deliverable's constants,
+# linked into a module named <Name>.so (<Name>.dll on Windows) with no "lib" prefix,
+# exporting plugMain and nothing else.
+function(qel_add_plugin name)
+  cmake_parse_arguments(ARG "" "EFFECT" "SOURCES" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE qel_shell ${ARG_EFFECT})
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    OUTPUT_NAME ${name}
+    LIBRARY_OUTPUT_DIRECTORY "${QEL_PLUGIN_DIR}"
+    RUNTIME_OUTPUT_DIRECTORY "${QEL_PLUGIN_DIR}"
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  if(WIN32)
+    target_link_options(${name} PRIVATE
+      "${PROJECT_SOURCE_DIR}/shell/plugin.def" -static -static-libgcc -static-libstdc++)
+  else()
+    target_link_options(${name} PRIVATE
+      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined)
+  endif()
+  set_property(GLOBAL APPEND PROPERTY QEL_PLUGINS ${name})
+endfunction()
