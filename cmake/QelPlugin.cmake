@@ -23,3 +23,17 @@ function(qel_add_plugin name)
   endif()
   set_property(GLOBAL APPEND PROPERTY QEL_PLUGINS ${name})
 endfunction()
+
+# qel_embed_pgm(<target> <file.pgm> <symbol>)
+#
+# Embeds a binary PGM into <target> at build time as `const uint8_t <symbol>[W * H]`.
+function(qel_embed_pgm target pgm symbol)
+  get_filename_component(pgm "${pgm}" ABSOLUTE)
+  set(out "${CMAKE_CURRENT_BINARY_DIR}/${target}_${symbol}.cpp")
+  add_custom_command(OUTPUT "${out}"
+    COMMAND "${CMAKE_COMMAND}" -DINPUT=${pgm} -DOUTPUT=${out} -DSYMBOL=${symbol}
+            -P "${PROJECT_SOURCE_DIR}/cmake/embed_pgm.cmake"
+    DEPENDS "${pgm}" "${PROJECT_SOURCE_DIR}/cmake/embed_pgm.cmake"
+    COMMENT "Embedding ${pgm}" VERBATIM)
+  target_sources(${target} PRIVATE "${out}")
+endfunction()
