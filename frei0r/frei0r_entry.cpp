@@ -17,11 +17,15 @@ namespace {
 constexpr const char* kAuthor = "Qel video effects";
 constexpr int kPluginMajorVersion = 3;  // the FreeFrame PluginMajorVersion
 
-Frei0rFilter* filterOf(f0r_instance_t instance) { return static_cast<Frei0rFilter*>(instance); }
+Frei0rFilter* filterOf(f0r_instance_t instance) {
+  return static_cast<Frei0rFilter*>(instance);
+}
 
 }  // namespace
 
-QEL_FREI0R_EXPORT int f0r_init(void) { return 1; }
+QEL_FREI0R_EXPORT int f0r_init(void) {
+  return 1;
+}
 
 QEL_FREI0R_EXPORT void f0r_deinit(void) {}
 
@@ -77,8 +81,8 @@ QEL_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t 
 
 // `time` is not read: the effects step once per frame, and hosts pass seconds,
 // milliseconds or nothing meaningful.
-QEL_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double /*time*/,
-                                  const uint32_t* inframe, uint32_t* outframe) {
+QEL_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double /*time*/, const uint32_t* inframe,
+                                  uint32_t* outframe) {
   if (!instance) return;
   try {
     updateFilter(filterOf(instance), inframe, outframe);
@@ -87,8 +91,8 @@ QEL_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double /*time*/,
 }
 
 // A filter reads only the first input.
-QEL_FREI0R_EXPORT void f0r_update2(f0r_instance_t instance, double time,
-                                   const uint32_t* inframe1, const uint32_t* /*inframe2*/,
-                                   const uint32_t* /*inframe3*/, uint32_t* outframe) {
+QEL_FREI0R_EXPORT void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1,
+                                   const uint32_t* /*inframe2*/, const uint32_t* /*inframe3*/,
+                                   uint32_t* outframe) {
   f0r_update(instance, time, inframe1, outframe);
 }

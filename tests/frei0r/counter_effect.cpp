@@ -26,8 +26,15 @@ struct EffectState {
 };
 
 const DeliverableConstants kDeliverable = {
-    {'t', 's', 't', '2'}, "QelCounter", 1, "Stamps its instance and frame count into every pixel",
-    "QelCounter - Version 3.x - test", kParams, 1, kCapabilityTableA, kCapabilityTableASize,
+    {'t', 's', 't', '2'},
+    "QelCounter",
+    1,
+    "Stamps its instance and frame count into every pixel",
+    "QelCounter - Version 3.x - test",
+    kParams,
+    1,
+    kCapabilityTableA,
+    kCapabilityTableASize,
 };
 
 bool createEffectState(PlugObj* pPlugObj) {

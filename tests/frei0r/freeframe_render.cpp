@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
   try {
     if (argc == 3 && std::string(argv[2]) == "--names") {
       qeltest::PluginLibrary library(argv[1]);
-      for (uint32_t row : namedRows(library)) std::printf("%s\n", library.parameterName(row).c_str());
+      for (uint32_t row : namedRows(library))
+        std::printf("%s\n", library.parameterName(row).c_str());
       return 0;
     }
     if (argc < 6) return usage();

@@ -56,7 +56,9 @@ std::vector<uint8_t> processed(const std::vector<uint8_t>& input) {
   return out;
 }
 
-bool sameValue(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+bool sameValue(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || a == b;
+}
 
 class Frei0rFilterUnit : public testing::Test {
  protected:
@@ -105,10 +107,10 @@ TEST_F(Frei0rFilterUnit, HostsSeeTheNamedParametersInTableOrder) {
 // frames.
 TEST_F(Frei0rFilterUnit, ValuesReachTheEffectAsFloats) {
   struct Case {
-    int index;       // frei0r index
+    int index;  // frei0r index
     double value;
     double readBack;
-    float seen;      // by the effect, at table row 0, 2 or 3
+    float seen;  // by the effect, at table row 0, 2 or 3
   };
   const Case kCases[] = {
       {0, 0.3, 0.30000001192092896, 0.3f},

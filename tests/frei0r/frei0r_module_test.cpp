@@ -105,15 +105,24 @@ constexpr int kSecondChange = 7;  // ... and again before this one
 const double kValuesA[] = {0.3, 0.85, 0.05, 0.6, 0.95, 0.15, 0.5, 0.7, 0.4, 0.25, 0.9, 0.1, 0.65};
 // Edges for the second: the range ends, values the clamp must catch, a double that no
 // float holds, NaN.
-const double kValuesB[] = {0.0, 1.0, 1.5, -0.25, 0.123456789012345, 1e300,
-                           std::numeric_limits<double>::quiet_NaN(), 0.999999999, -1e-300};
+const double kValuesB[] = {0.0,
+                           1.0,
+                           1.5,
+                           -0.25,
+                           0.123456789012345,
+                           1e300,
+                           std::numeric_limits<double>::quiet_NaN(),
+                           0.999999999,
+                           -1e-300};
 
 double changedValue(int frame, size_t k) {
   if (frame >= kSecondChange) return kValuesB[k % std::size(kValuesB)];
   return kValuesA[k % std::size(kValuesA)];
 }
 
-bool changesBefore(int frame) { return frame == kFirstChange || frame == kSecondChange; }
+bool changesBefore(int frame) {
+  return frame == kFirstChange || frame == kSecondChange;
+}
 
 class Frei0rEquivalence : public testing::TestWithParam<EquivalenceCase> {};
 
@@ -163,8 +172,9 @@ TEST_P(Frei0rEquivalence, OutputEqualsTheFreeFrame32BitOutput) {
         instance.update(f * 40.0, output.data(), output.data());
         break;
       case CallMode::kUpdate2:
-        module.update2(instance.handle(), kClock[f % std::size(kClock)], reinterpret_cast<const uint32_t*>(input.data()),
-                       nullptr, nullptr, reinterpret_cast<uint32_t*>(output.data()));
+        module.update2(instance.handle(), kClock[f % std::size(kClock)],
+                       reinterpret_cast<const uint32_t*>(input.data()), nullptr, nullptr,
+                       reinterpret_cast<uint32_t*>(output.data()));
         break;
     }
     ASSERT_TRUE(output.guardsIntact()) << "frame " << f;
@@ -174,9 +184,12 @@ TEST_P(Frei0rEquivalence, OutputEqualsTheFreeFrame32BitOutput) {
 
 const char* modeName(CallMode mode) {
   switch (mode) {
-    case CallMode::kSeparate: return "Separate";
-    case CallMode::kInPlace: return "InPlace";
-    case CallMode::kUpdate2: return "Update2";
+    case CallMode::kSeparate:
+      return "Separate";
+    case CallMode::kInPlace:
+      return "InPlace";
+    case CallMode::kUpdate2:
+      return "Update2";
   }
   return "";
 }
@@ -194,8 +207,8 @@ std::vector<EquivalenceCase> equivalenceCases() {
 INSTANTIATE_TEST_SUITE_P(All, Frei0rEquivalence, testing::ValuesIn(equivalenceCases()),
                          [](const auto& info) {
                            const EquivalenceCase& c = info.param;
-                           return std::string(c.deliverable) + "_" + std::to_string(c.width) +
-                                  "x" + std::to_string(c.height) + "_" + modeName(c.mode);
+                           return std::string(c.deliverable) + "_" + std::to_string(c.width) + "x" +
+                                  std::to_string(c.height) + "_" + modeName(c.mode);
                          });
 
 class Frei0rSizes : public testing::TestWithParam<const char*> {};
@@ -210,9 +223,8 @@ TEST_P(Frei0rSizes, RefusedSizesConstructAndPassFramesThrough) {
     bool update;  // small enough to hand it frames here
   };
   const Size kSizes[] = {
-      {0, 0, true},          {0, 48, true},          {64, 0, true},
-      {32768, 2, true},      {2, 32768, true},       {8193, 8193, false},
-      {65536, 65536, false}, {UINT_MAX, UINT_MAX, false},
+      {0, 0, true},     {0, 48, true},       {64, 0, true},         {32768, 2, true},
+      {2, 32768, true}, {8193, 8193, false}, {65536, 65536, false}, {UINT_MAX, UINT_MAX, false},
   };
   for (const Size& s : kSizes) {
     SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height));

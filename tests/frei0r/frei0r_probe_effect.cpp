@@ -19,8 +19,15 @@ const ParamRecord kProbeParams[] = {
 }  // namespace
 
 const DeliverableConstants kDeliverable = {
-    {'t', 's', 't', '3'}, "Frei0rProbe", 7, "Records what the frei0r front end hands it",
-    "Frei0rProbe - Version 3.x - test", kProbeParams, 4, kCapabilityTableA, kCapabilityTableASize,
+    {'t', 's', 't', '3'},
+    "Frei0rProbe",
+    7,
+    "Records what the frei0r front end hands it",
+    "Frei0rProbe - Version 3.x - test",
+    kProbeParams,
+    4,
+    kCapabilityTableA,
+    kCapabilityTableASize,
 };
 
 bool createEffectState(PlugObj* pPlugObj) {

@@ -16,9 +16,9 @@ struct Frei0rProbe {
   bool failFrames = false;   // processFrameMulti answers FF_FAIL after the prologue
   bool throwFrames = false;  // processFrameMulti throws after the prologue
   FrameContext lastFrame{};
-  int instanceFrames = 0;           // frames the called instance had seen, this one included
-  std::vector<float> paramsSeen;    // every table value after the prologue's clamp
-  unsigned floatModeSeen = 0;       // MXCSR during the frame
+  int instanceFrames = 0;         // frames the called instance had seen, this one included
+  std::vector<float> paramsSeen;  // every table value after the prologue's clamp
+  unsigned floatModeSeen = 0;     // MXCSR during the frame
 };
 
 extern Frei0rProbe gFrei0rProbe;

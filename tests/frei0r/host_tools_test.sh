@@ -121,7 +121,7 @@ melt_render() {
   rm -f "$work/out.bgra"
   melt -quiet -profile "$work/profile" "$work/clip.mkv" -filter "$filter" "$@" \
     -consumer "avformat:$work/out.bgra" f=rawvideo pix_fmt=bgra an=1 real_time="$real_time" \
-    > "$work/melt.log" 2>&1 || { cat "$work/melt.log"; echo "FAIL: melt failed"; exit 1; }
+    < /dev/null > "$work/melt.log" 2>&1 || { cat "$work/melt.log"; echo "FAIL: melt failed"; exit 1; }
   [ -s "$work/out.bgra" ] || { cat "$work/melt.log"; echo "FAIL: melt wrote no frames"; exit 1; }
 }
 
