@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   ffmpeg
+  # The frei0r modules: the API header, and the tools their tests run them in.
+  frei0r-plugins-dev gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
 )
 
 sudo=""
@@ -19,3 +21,5 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"
 echo "Plug-ins built into $(pwd)/build/plugins:"
 ls build/plugins
+echo "frei0r modules built into $(pwd)/build/frei0r-1:"
+ls build/frei0r-1

@@ -2,11 +2,12 @@
 #
 # One FreeFrame plug-in: the shell, exactly one effect and the deliverable's constants,
 # linked into a module named <Name>.so (<Name>.dll on Windows) with no "lib" prefix,
-# exporting plugMain and nothing else.
+# exporting plugMain and nothing else. With QEL_FREI0R, the same deliverable is also built
+# as a frei0r module (see qel_add_frei0r_plugin).
 function(qel_add_plugin name)
   cmake_parse_arguments(ARG "" "EFFECT" "SOURCES" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE qel_shell ${ARG_EFFECT})
+  target_link_libraries(${name} PRIVATE qel_shell qel_freeframe ${ARG_EFFECT})
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     OUTPUT_NAME ${name}
@@ -22,6 +23,43 @@ function(qel_add_plugin name)
       "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined)
   endif()
   set_property(GLOBAL APPEND PROPERTY QEL_PLUGINS ${name})
+  if(QEL_FREI0R)
+    # At the end of the deliverable's folder, so that sources added to <Name> after this
+    # call (embedded tables, settings) are part of the frei0r module as well.
+    cmake_language(DEFER CALL qel_add_frei0r_plugin ${name})
+  endif()
+endfunction()
+
+# qel_add_frei0r_plugin(<Name>)
+#
+# The frei0r module of the FreeFrame plug-in <Name>: the same sources, effect and shell,
+# with the frei0r entry points in place of plugMain. It lands in QEL_FREI0R_DIR as
+# <name>.so (lower case, no "lib" prefix: hosts name a frei0r filter by its file name)
+# and exports the f0r_* functions and nothing else.
+function(qel_add_frei0r_plugin name)
+  string(TOLOWER "${name}" module)
+  set(target ${name}_frei0r)
+  get_target_property(sources ${name} SOURCES)
+  get_target_property(libraries ${name} LINK_LIBRARIES)
+  list(REMOVE_ITEM libraries qel_freeframe)
+  add_library(${target} MODULE ${sources})
+  target_link_libraries(${target} PRIVATE qel_frei0r ${libraries})
+  foreach(property INCLUDE_DIRECTORIES COMPILE_DEFINITIONS COMPILE_OPTIONS)
+    get_target_property(value ${name} ${property})
+    if(value)
+      set_property(TARGET ${target} PROPERTY ${property} "${value}")
+    endif()
+  endforeach()
+  set_target_properties(${target} PROPERTIES
+    PREFIX ""
+    OUTPUT_NAME ${module}
+    LIBRARY_OUTPUT_DIRECTORY "${QEL_FREI0R_DIR}"
+    RUNTIME_OUTPUT_DIRECTORY "${QEL_FREI0R_DIR}"
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_link_options(${target} PRIVATE
+    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frei0r/frei0r.map" -Wl,--no-undefined)
+  set_property(GLOBAL APPEND PROPERTY QEL_FREI0R_PLUGINS ${target})
 endfunction()
 
 # qel_embed_pgm(<target> <file.pgm> <symbol>)
