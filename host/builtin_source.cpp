@@ -19,7 +19,9 @@ struct Disc {
   int r, g, b;  // edge colour; the centre is near white
 };
 
-uint8_t clampByte(int64_t value) { return static_cast<uint8_t>(std::clamp<int64_t>(value, 0, 255)); }
+uint8_t clampByte(int64_t value) {
+  return static_cast<uint8_t>(std::clamp<int64_t>(value, 0, 255));
+}
 
 class BuiltInSource : public FrameSource {
  public:
@@ -40,8 +42,7 @@ class BuiltInSource : public FrameSource {
 
 }  // namespace
 
-void renderBuiltInFrame(uint8_t* frame, int width, int height, int bytesPerPixel,
-                        long frameIndex) {
+void renderBuiltInFrame(uint8_t* frame, int width, int height, int bytesPerPixel, long frameIndex) {
   // Positions are in units of 1/1024 of the width or height, so that the picture looks the
   // same at every size.
   constexpr int64_t kUnit = 1024;
@@ -51,10 +52,10 @@ void renderBuiltInFrame(uint8_t* frame, int width, int height, int bytesPerPixel
   const int64_t shortSide = std::min(w, h);
   // Three discs on their own paths; speeds in pixels per frame scale with the picture.
   const Disc discs[3] = {
-      {bounce(t * w / 90 + w / 5, w), bounce(t * h / 70 + h / 3, h), shortSide * 16 / 100, 255,
-       200, 60},
-      {bounce(t * w / 60 + w * 2 / 3, w), bounce(t * h / 110 + h / 8, h), shortSide * 11 / 100,
-       120, 200, 255},
+      {bounce(t * w / 90 + w / 5, w), bounce(t * h / 70 + h / 3, h), shortSide * 16 / 100, 255, 200,
+       60},
+      {bounce(t * w / 60 + w * 2 / 3, w), bounce(t * h / 110 + h / 8, h), shortSide * 11 / 100, 120,
+       200, 255},
       {bounce(t * w / 150 + w / 2, w), bounce(t * h / 50 + h * 3 / 5, h), shortSide * 8 / 100, 255,
        120, 220},
   };

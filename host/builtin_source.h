@@ -18,8 +18,7 @@ constexpr FrameRate kBuiltInRate = {25, 1};
 
 // Draws frame `frameIndex` (0, 1, ...) into `frame`: packed blue, green, red (and alpha,
 // always 255, for 4-byte pixels), top row first.
-void renderBuiltInFrame(uint8_t* frame, int width, int height, int bytesPerPixel,
-                        long frameIndex);
+void renderBuiltInFrame(uint8_t* frame, int width, int height, int bytesPerPixel, long frameIndex);
 
 std::unique_ptr<FrameSource> openBuiltInSource(int width, int height, int bytesPerPixel,
                                                long frames);

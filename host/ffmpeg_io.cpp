@@ -73,25 +73,24 @@ class VideoSink : public FrameSink {
   VideoSink(const std::string& output, const std::string& ffmpeg, int width, int height,
             int bytesPerPixel, FrameRate rate)
       : file_(output), frameBytes_(static_cast<size_t>(width) * height * bytesPerPixel) {
-    std::vector<std::string> args = {ffmpeg,
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     "rawvideo",
-                                     "-pix_fmt",
-                                     bytesPerPixel == 4 ? "bgra" : "bgr24",
-                                     "-s",
-                                     std::to_string(width) + "x" + std::to_string(height),
-                                     "-framerate",
-                                     std::to_string(rate.numerator) + "/" +
-                                         std::to_string(rate.denominator),
-                                     "-i",
-                                     "pipe:0"};
+    std::vector<std::string> args = {
+        ffmpeg,
+        "-nostdin",
+        "-v",
+        "error",
+        "-y",
+        "-f",
+        "rawvideo",
+        "-pix_fmt",
+        bytesPerPixel == 4 ? "bgra" : "bgr24",
+        "-s",
+        std::to_string(width) + "x" + std::to_string(height),
+        "-framerate",
+        std::to_string(rate.numerator) + "/" + std::to_string(rate.denominator),
+        "-i",
+        "pipe:0"};
     const std::string extension = lowerCaseExtension(output);
-    if (extension == ".mp4" || extension == ".m4v" || extension == ".mov" ||
-        extension == ".mkv") {
+    if (extension == ".mp4" || extension == ".m4v" || extension == ".mov" || extension == ".mkv") {
       // 4:2:0 is what players expect of H.264; it needs even sizes.
       if (width % 2 != 0 || height % 2 != 0) {
         args.insert(args.end(), {"-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2"});
@@ -148,10 +147,10 @@ VideoProbe probeVideo(const std::string& input) {
     throw HostError("cannot read input " + input + ": " + std::strerror(errno));
   }
   const std::string ffprobe = requireProgram("ffprobe");
-  ChildProcess child({ffprobe, "-v", "error", "-select_streams", "v:0", "-show_entries",
-                      "stream=width,height,r_frame_rate,nb_frames", "-of",
-                      "default=noprint_wrappers=1", input},
-                     ChildProcess::Pipe::kFromChild);
+  ChildProcess child(
+      {ffprobe, "-v", "error", "-select_streams", "v:0", "-show_entries",
+       "stream=width,height,r_frame_rate,nb_frames", "-of", "default=noprint_wrappers=1", input},
+      ChildProcess::Pipe::kFromChild);
   std::string text;
   char buffer[4096];
   for (;;) {
@@ -190,15 +189,24 @@ VideoProbe probeVideo(const std::string& input) {
 }
 
 std::vector<std::string> decodeArguments(const std::string& ffmpeg, const std::string& input,
-                                         int width, int height, int bytesPerPixel,
-                                         long maxFrames) {
+                                         int width, int height, int bytesPerPixel, long maxFrames) {
   std::vector<std::string> args = {
-      ffmpeg,    "-nostdin", "-v",         "error",
-      "-i",      input,      "-map",       "0:v:0",
-      "-an",     "-sn",      "-fps_mode",  "passthrough",
-      "-vf",     "scale=" + std::to_string(width) + ":" + std::to_string(height) +
-                     ":flags=bicubic",
-      "-pix_fmt", bytesPerPixel == 4 ? "bgra" : "bgr24"};
+      ffmpeg,
+      "-nostdin",
+      "-v",
+      "error",
+      "-i",
+      input,
+      "-map",
+      "0:v:0",
+      "-an",
+      "-sn",
+      "-fps_mode",
+      "passthrough",
+      "-vf",
+      "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":flags=bicubic",
+      "-pix_fmt",
+      bytesPerPixel == 4 ? "bgra" : "bgr24"};
   if (maxFrames >= 0) args.insert(args.end(), {"-frames:v", std::to_string(maxFrames)});
   args.insert(args.end(), {"-f", "rawvideo", "pipe:1"});
   return args;

@@ -26,8 +26,7 @@ VideoProbe probeVideo(const std::string& input);
 // The ffmpeg arguments that decode `input` to packed BGR (3) or BGRA (4) frames of
 // width x height on standard output, at most `maxFrames` of them (all when negative).
 std::vector<std::string> decodeArguments(const std::string& ffmpeg, const std::string& input,
-                                         int width, int height, int bytesPerPixel,
-                                         long maxFrames);
+                                         int width, int height, int bytesPerPixel, long maxFrames);
 
 std::unique_ptr<FrameSource> openVideoSource(const std::string& input, int width, int height,
                                              int bytesPerPixel, long maxFrames, long knownFrames);

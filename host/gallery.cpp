@@ -19,8 +19,8 @@ namespace qelfx {
 namespace {
 
 constexpr int kSheetBytesPerPixel = 3;
-constexpr int kMargin = 12;       // pixels around and between tiles
-constexpr int kLabelScale = 2;    // label dots are 2 x 2 pixels
+constexpr int kMargin = 12;     // pixels around and between tiles
+constexpr int kLabelScale = 2;  // label dots are 2 x 2 pixels
 constexpr int kHeaderScale = 2;
 const uint8_t kBackground[3] = {28, 24, 24};  // blue, green, red: near black
 const uint8_t kLabelColour[3] = {235, 235, 235};
@@ -76,8 +76,7 @@ void runGallery(const GalleryJob& job) {
   // The input is decoded once and replayed for every plug-in.
   std::vector<std::vector<uint8_t>> inputFrames;
   {
-    InputClip clip = openInput(job.input, job.tileWidth, job.tileHeight, bytesPerPixel,
-                               job.frames);
+    InputClip clip = openInput(job.input, job.tileWidth, job.tileHeight, bytesPerPixel, job.frames);
     const size_t bytes = static_cast<size_t>(clip.width) * clip.height * bytesPerPixel;
     std::vector<uint8_t> frame(bytes);
     while (static_cast<long>(inputFrames.size()) < job.frames && clip.source->read(frame.data())) {
@@ -114,6 +113,7 @@ void runGallery(const GalleryJob& job) {
     clip.width = job.tileWidth;
     clip.height = job.tileHeight;
     clip.frames = job.frames;
+    clip.expected = job.frames;
     // The plug-ins may draw from the C library's shared random generator; each row starts
     // from its initial state, as a render in a fresh qelfx process does.
     std::srand(1);
@@ -163,8 +163,8 @@ void runGallery(const GalleryJob& job) {
       const uint8_t* tile = rows[r].tiles[c].data();
       const int x0 = left + static_cast<int>(c) * (job.tileWidth + kMargin);
       for (int y = 0; y < job.tileHeight; ++y) {
-        uint8_t* to = sheet.data() +
-                      (static_cast<size_t>(top + y) * sheetWidth + x0) * kSheetBytesPerPixel;
+        uint8_t* to =
+            sheet.data() + (static_cast<size_t>(top + y) * sheetWidth + x0) * kSheetBytesPerPixel;
         const uint8_t* from = tile + static_cast<size_t>(y) * job.tileWidth * bytesPerPixel;
         for (int x = 0; x < job.tileWidth; ++x) {
           to[x * 3] = from[x * 4];

@@ -8,7 +8,7 @@
 namespace qelfx {
 
 struct GalleryJob {
-  std::string input;  // empty: the built-in picture
+  std::string input;   // empty: the built-in picture
   std::string output;  // a .png file
   std::vector<std::string> dirs;
   int tileWidth = 192;

@@ -21,6 +21,8 @@ class HostError : public std::runtime_error {
   int status_;
 };
 
-inline HostError usageError(const std::string& message) { return HostError(message, kExitUsage); }
+inline HostError usageError(const std::string& message) {
+  return HostError(message, kExitUsage);
+}
 
 }  // namespace qelfx

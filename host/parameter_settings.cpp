@@ -37,8 +37,8 @@ uint32_t findParameter(const std::string& key, const PluginLibrary& library) {
       if (index < parameters.size()) return static_cast<uint32_t>(index);
     }
   }
-  throw usageError(library.identity().name + " has no parameter \"" + key +
-                   "\" (see: qelfx info " + library.identity().name + ")");
+  throw usageError(library.identity().name + " has no parameter \"" + key + "\" (see: qelfx info " +
+                   library.identity().name + ")");
 }
 
 float parseValue(const std::string& text, const std::string& key, const PluginLibrary& library) {
@@ -86,8 +86,8 @@ std::vector<ParameterSetting> parseSettings(const std::vector<std::string>& text
 float settingValue(const ParameterSetting& setting, long frame, long frameCount) {
   if (!setting.ramp || frameCount <= 1) return setting.from;
   const double position = static_cast<double>(frame) / static_cast<double>(frameCount - 1);
-  return static_cast<float>(setting.from + (static_cast<double>(setting.to) - setting.from) *
-                                               position);
+  return static_cast<float>(setting.from +
+                            (static_cast<double>(setting.to) - setting.from) * position);
 }
 
 }  // namespace qelfx

@@ -83,8 +83,8 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
     throw HostError(path + " is not a FreeFrame plug-in: it has no plugMain");
   }
 
-  const auto* info = static_cast<const PluginInfoStruct*>(
-      answerAddress(call(FF_GETINFO, fromUInt(0), nullptr)));
+  const auto* info =
+      static_cast<const PluginInfoStruct*>(answerAddress(call(FF_GETINFO, fromUInt(0), nullptr)));
   if (!info) {
     dlclose(handle_);
     handle_ = nullptr;
@@ -128,8 +128,8 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   for (uint32_t i = 0; i < count; ++i) {
     ParameterInfo parameter;
     parameter.index = i;
-    const auto* name = static_cast<const char*>(
-        answerAddress(call(FF_GETPARAMETERNAME, fromUInt(i), nullptr)));
+    const auto* name =
+        static_cast<const char*>(answerAddress(call(FF_GETPARAMETERNAME, fromUInt(i), nullptr)));
     if (name) parameter.name = boundedText(name, 16);
     parameter.defaultValue = call(FF_GETPARAMETERDEFAULT, fromUInt(i), nullptr).FloatValue;
     parameters_.push_back(parameter);
@@ -166,14 +166,16 @@ PluginInstance::PluginInstance(const PluginLibrary& library, int width, int heig
   // FF_FAIL arrives as 0xFFFFFFFF in the whole union; a null ID is no instance either.
   const auto id = reinterpret_cast<uintptr_t>(answer.PointerValue);
   if (id == 0 || id == FF_FAIL) {
-    throw HostError(library_.identity().name + " refused frames of " + std::to_string(width) +
-                    "x" + std::to_string(height) + " at " + std::to_string(bytesPerPixel * 8) +
+    throw HostError(library_.identity().name + " refused frames of " + std::to_string(width) + "x" +
+                    std::to_string(height) + " at " + std::to_string(bytesPerPixel * 8) +
                     " bits per pixel");
   }
   id_ = answer.PointerValue;
 }
 
-PluginInstance::~PluginInstance() { library_.call(FF_DEINSTANTIATE, fromUInt(0), id_); }
+PluginInstance::~PluginInstance() {
+  library_.call(FF_DEINSTANTIATE, fromUInt(0), id_);
+}
 
 void PluginInstance::setParameter(uint32_t index, float value) const {
   SetParameterStruct change;

@@ -23,8 +23,8 @@ void Progress::update(long done) {
   char line[256];
   if (total_ >= 0) {
     const long left = fps > 0 ? static_cast<long>((total_ - done) / fps + 0.5) : 0;
-    std::snprintf(line, sizeof line, "%s: %ld/%ld frames, %.1f fps, %ld:%02ld left",
-                  label_.c_str(), done, total_, fps, left / 60, left % 60);
+    std::snprintf(line, sizeof line, "%s: %ld/%ld frames, %.1f fps, %ld:%02ld left", label_.c_str(),
+                  done, total_, fps, left / 60, left % 60);
   } else {
     std::snprintf(line, sizeof line, "%s: %ld frames, %.1f fps", label_.c_str(), done, fps);
   }

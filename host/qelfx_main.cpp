@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/frame_io.h"
 #include "host/gallery.h"
 #include "host/host_error.h"
 #include "host/plugin_library.h"
@@ -125,7 +126,9 @@ int commandList(Arguments& args) {
   return 0;
 }
 
-const char* capabilityAnswer(uint32_t value) { return value != 0 && value != FF_FAIL ? "yes" : "no"; }
+const char* capabilityAnswer(uint32_t value) {
+  return value != 0 && value != FF_FAIL ? "yes" : "no";
+}
 
 int commandInfo(Arguments& args) {
   if (args.done()) throw usageError("info needs a PLUGIN");
@@ -145,7 +148,8 @@ int commandInfo(Arguments& args) {
   std::printf("  16-bit frames     %s\n", capabilityAnswer(library.capability(kCap16Bit)));
   std::printf("  24-bit frames     %s\n", capabilityAnswer(library.capability(kCap24Bit)));
   std::printf("  32-bit frames     %s\n", capabilityAnswer(library.capability(kCap32Bit)));
-  std::printf("  copy mode         %s\n", capabilityAnswer(library.capability(kCapProcessFrameCopy)));
+  std::printf("  copy mode         %s\n",
+              capabilityAnswer(library.capability(kCapProcessFrameCopy)));
   std::printf("  input frames      %u to %u\n", library.capability(kCapMinimumInputFrames),
               library.capability(kCapMaximumInputFrames));
   const uint32_t preference = library.capability(kCapCopyOrInPlace);
@@ -243,12 +247,17 @@ int commandGallery(Arguments& args) {
     }
   }
   if (job.output.empty()) throw usageError("gallery needs -o OUTPUT.png");
+  if (outputKind(job.output) != OutputKind::kPngStill) {
+    throw usageError("the gallery is one PNG image: -o NAME.png, not " + job.output);
+  }
   if (job.dirs.empty()) job.dirs = defaultPluginDirs();
   runGallery(job);
   return 0;
 }
 
-void onStopSignal(int) { requestStop(); }
+void onStopSignal(int) {
+  requestStop();
+}
 
 int run(int argc, char** argv) {
   if (argc < 2) throw usageError("no command given (list, info, render or gallery)");

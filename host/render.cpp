@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
@@ -41,7 +42,9 @@ void checkSize(int width, int height) {
 
 }  // namespace
 
-void requestStop() { gStopRequested = 1; }
+void requestStop() {
+  gStopRequested = 1;
+}
 
 InputClip openInput(const std::string& input, int width, int height, int bytesPerPixel,
                     long frames) {
@@ -51,6 +54,7 @@ InputClip openInput(const std::string& input, int width, int height, int bytesPe
     clip.height = height > 0 ? height : kBuiltInHeight;
     clip.rate = kBuiltInRate;
     clip.frames = frames >= 0 ? frames : kBuiltInFrames;
+    clip.expected = clip.frames;
     checkSize(clip.width, clip.height);
     clip.source = openBuiltInSource(clip.width, clip.height, bytesPerPixel, clip.frames);
     return clip;
@@ -59,10 +63,11 @@ InputClip openInput(const std::string& input, int width, int height, int bytesPe
   clip.width = width > 0 ? width : probe.width;
   clip.height = height > 0 ? height : probe.height;
   clip.rate = probe.rate;
-  clip.frames = frames >= 0 ? frames : probe.frames;
+  clip.frames = frames;
+  clip.expected = frames >= 0 ? frames : probe.frames;
   checkSize(clip.width, clip.height);
-  clip.source = openVideoSource(input, clip.width, clip.height, bytesPerPixel, frames,
-                                clip.frames);
+  clip.source =
+      openVideoSource(input, clip.width, clip.height, bytesPerPixel, frames, clip.expected);
   return clip;
 }
 
@@ -72,14 +77,15 @@ void processClip(const PluginLibrary& library, InputClip& clip, int bytesPerPixe
   if (copy && !library.supportsCopy()) {
     throw HostError(library.identity().name + " does not process in copy mode");
   }
+  const long rampFrames = clip.frames >= 0 ? clip.frames : clip.expected;
   for (const ParameterSetting& setting : settings) {
-    if (setting.ramp && clip.frames < 0) {
+    if (setting.ramp && rampFrames < 0) {
       throw usageError("a ramp needs the number of frames: give --frames");
     }
   }
   PluginInstance instance(library, clip.width, clip.height, bytesPerPixel);
   for (const ParameterSetting& setting : settings) {
-    instance.setParameter(setting.index, settingValue(setting, 0, clip.frames));
+    instance.setParameter(setting.index, settingValue(setting, 0, rampFrames));
   }
   const size_t bytes = instance.frameBytes();
   std::vector<uint8_t> input(bytes);
@@ -94,7 +100,11 @@ void processClip(const PluginLibrary& library, InputClip& clip, int bytesPerPixe
       if (clip.frames < 0) break;
     }
     for (const ParameterSetting& setting : settings) {
-      if (setting.ramp) instance.setParameter(setting.index, settingValue(setting, done, clip.frames));
+      // Past the expected end (a container that undercounts) a ramp stays at its end value.
+      if (setting.ramp) {
+        instance.setParameter(setting.index,
+                              settingValue(setting, std::min(done, rampFrames - 1), rampFrames));
+      }
     }
     bool processed;
     if (copy) {
@@ -140,9 +150,10 @@ void runRender(const RenderJob& job) {
       sink = openVideoSink(job.output, clip.width, clip.height, bytesPerPixel, clip.rate);
       break;
   }
-  Progress progress(library.identity().name, clip.frames, isatty(STDERR_FILENO) != 0);
-  processClip(library, clip, bytesPerPixel, job.copy, settings,
-              [&](long, const uint8_t* frame) { sink->write(frame); }, progress);
+  Progress progress(library.identity().name, clip.expected, isatty(STDERR_FILENO) != 0);
+  processClip(
+      library, clip, bytesPerPixel, job.copy, settings,
+      [&](long, const uint8_t* frame) { sink->write(frame); }, progress);
   sink->finish();
 }
 

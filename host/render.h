@@ -25,7 +25,8 @@ struct InputClip {
   int width = 0;
   int height = 0;
   FrameRate rate;
-  long frames = -1;  // frames to process; -1: until the source ends, count unknown
+  long frames = -1;    // frames to process; -1: every frame of the source, until it ends
+  long expected = -1;  // frames expected (the container's count when frames is -1), or -1
 };
 
 // Opens `input` (empty: the built-in picture). A zero width or height takes the input's
@@ -37,6 +38,7 @@ InputClip openInput(const std::string& input, int width, int height, int bytesPe
 // Processes the clip with a new instance and hands each processed frame to `deliver`
 // (frame number from 0, packed pixels). When the source ends before clip.frames, its
 // last frame is held for the rest. In copy mode the output frame persists between calls.
+// Ramps run over clip.frames, or over clip.expected when every frame is processed.
 void processClip(const PluginLibrary& library, InputClip& clip, int bytesPerPixel, bool copy,
                  const std::vector<ParameterSetting>& settings,
                  const std::function<void(long, const uint8_t*)>& deliver, Progress& progress);

@@ -7,9 +7,8 @@
 // first (orientation 1), in place; pix_image reloads the file on every frame, so each
 // frame starts from the same input; pix_writer writes the processed image bottom row
 // first, as one TIFF per frame numbered from 00000.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,16 +49,23 @@ std::string patchText(const std::string& plugin, const std::string& input,
   return "#N canvas 0 0 600 400 12;\n"
          "#X obj 10 10 loadbang;\n"
          "#X obj 10 40 t b b b;\n"
-         "#X msg 10 80 dimen " + std::to_string(kWidth) + " " + std::to_string(kHeight) +
+         "#X msg 10 80 dimen " +
+         std::to_string(kWidth) + " " + std::to_string(kHeight) +
          " \\, create \\, 1;\n"
          "#X obj 10 120 gemwin;\n"
          "#X obj 200 10 gemhead;\n"
          "#X obj 200 40 t a b;\n"
-         "#X msg 260 40 open " + input + ";\n"
+         "#X msg 260 40 open " +
+         input +
+         ";\n"
          "#X obj 200 70 pix_image;\n"
-         "#X obj 200 100 pix_freeframe " + plugin + ";\n"
+         "#X obj 200 100 pix_freeframe " +
+         plugin +
+         ";\n"
          "#X obj 200 130 pix_writer;\n"
-         "#X msg 300 80 file " + outputBase + " 0 \\, auto 1;\n"
+         "#X msg 300 80 file " +
+         outputBase +
+         " 0 \\, auto 1;\n"
          "#X msg 100 80 thread 0;\n"
          "#X obj 10 160 delay 250;\n"
          "#X msg 10 190 \\; pd quit;\n"
@@ -96,24 +102,26 @@ TEST_P(GemHost, ProcessesLikeTheHarness) {
                     "libgl1-mesa-dri";
   }
   const GemCase& c = GetParam();
-  const std::string pluginDir = c.probe ? std::string(QEL_PROBE_DIR) : pluginPath("x").substr(
-                                                                         0, pluginPath("x").rfind('/'));
+  const std::string pluginDir =
+      c.probe ? std::string(QEL_PROBE_DIR) : pluginPath("x").substr(0, pluginPath("x").rfind('/'));
   ScratchDir dir;
   // The input bytes, as Gem will hold them in memory: R, G, B, A.
   const std::vector<uint8_t> input = testFrame(kWidth, kHeight, 4, 0);
   writeFile(dir.file("in.raw"), std::string(input.begin(), input.end()));
-  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && ffmpeg -v error -f rawvideo -pix_fmt rgba -s " +
-                         std::to_string(kWidth) + "x" + std::to_string(kHeight) +
-                         " -i in.raw -pix_fmt rgba in.tif")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("cd '" + dir.path() + "' && ffmpeg -v error -f rawvideo -pix_fmt rgba -s " +
+                   std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+                   " -i in.raw -pix_fmt rgba in.tif")
+                      .c_str()),
+      0);
   writeFile(dir.file("run.pd"), patchText(c.plugin, dir.file("in.tif"), dir.file("out")));
   const std::string log = dir.file("pd.log");
-  const int status = std::system(
-      ("cd '" + dir.path() + "' && timeout 120 xvfb-run -a -s '-screen 0 320x240x24' pd -nogui "
-       "-batch -noaudio -nomidi -stderr -path '" + pluginDir + "' -lib Gem run.pd > '" + log +
-       "' 2>&1")
-          .c_str());
+  const int status =
+      std::system(("cd '" + dir.path() +
+                   "' && timeout 120 xvfb-run -a -s '-screen 0 320x240x24' pd -nogui "
+                   "-batch -noaudio -nomidi -stderr -path '" +
+                   pluginDir + "' -lib Gem run.pd > '" + log + "' 2>&1")
+                      .c_str());
   ASSERT_EQ(status, 0) << readFile(log);
 
   std::vector<std::string> written;
@@ -122,12 +130,12 @@ TEST_P(GemHost, ProcessesLikeTheHarness) {
       written.push_back(name);
     }
   }
-  ASSERT_GE(written.size(), static_cast<size_t>(kMinFrames))
-      << "Gem wrote too few frames\n" << readFile(log);
+  ASSERT_GE(written.size(), static_cast<size_t>(kMinFrames)) << "Gem wrote too few frames\n"
+                                                             << readFile(log);
 
   const std::vector<std::vector<uint8_t>> frames(written.size(), input);
-  const auto library = c.probe ? loadPluginFrom(QEL_PROBE_DIR, c.plugin)
-                               : std::make_unique<PluginLibrary>(c.plugin);
+  const auto library =
+      c.probe ? loadPluginFrom(QEL_PROBE_DIR, c.plugin) : std::make_unique<PluginLibrary>(c.plugin);
   const std::vector<uint8_t> want = harnessRun(*library, frames, kWidth, kHeight, 4, false);
   ASSERT_EQ(want.size(), written.size() * input.size());
   // All files decoded by one ffmpeg run, in frame order.

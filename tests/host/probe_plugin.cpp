@@ -66,7 +66,9 @@ void probeFrame(ProbeInstance& probe, const uint8_t* input, uint8_t* output, boo
   ++probe.frames;
 }
 
-bool failsNow(const ProbeInstance& probe) { return probe.params[1] == 1.0f && probe.frames >= 2; }
+bool failsNow(const ProbeInstance& probe) {
+  return probe.params[1] == 1.0f && probe.frames >= 2;
+}
 
 }  // namespace
 
@@ -93,11 +95,10 @@ extern "C" __attribute__((visibility("default"))) FFMixed plugMain(uint32_t code
     case FF_GETPLUGINCAPS:
       // 24-bit, 32-bit, copy mode; one input frame; either mode.
       return answer(index == 1 || index == 2 || index == 3 || index == 10 || index == 11 ? 1
-                    : index == 15                                                      ? 3
-                                                                                       : 0);
+                    : index == 15                                                        ? 3
+                                                                                         : 0);
     case FF_GETEXTENDEDINFO:
-      gExtendedInfo = {1, 2, "Shows what the host did", "QelProbe - host test plug-in", 0,
-                       nullptr};
+      gExtendedInfo = {1, 2, "Shows what the host did", "QelProbe - host test plug-in", 0, nullptr};
       return answerPointer(&gExtendedInfo);
     case FF_GETPARAMETERTYPE:
       return answer(FF_TYPE_STANDARD);
@@ -106,9 +107,9 @@ extern "C" __attribute__((visibility("default"))) FFMixed plugMain(uint32_t code
       if (!info || (info->BitDepth != FF_DEPTH_24 && info->BitDepth != FF_DEPTH_32)) {
         return answer(FF_FAIL);
       }
-      auto* created = new (std::nothrow) ProbeInstance{
-          info->FrameWidth, info->FrameHeight, info->BitDepth == FF_DEPTH_32 ? 4u : 3u,
-          info->Orientation};
+      auto* created = new (std::nothrow)
+          ProbeInstance{info->FrameWidth, info->FrameHeight,
+                        info->BitDepth == FF_DEPTH_32 ? 4u : 3u, info->Orientation};
       return created ? answerPointer(created) : answer(FF_FAIL);
     }
     case FF_DEINSTANTIATE:

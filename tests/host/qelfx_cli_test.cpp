@@ -2,7 +2,6 @@
 // with its message and exit status, and byte equality between qelfx and the test harness
 // for the same input bytes and frame count.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +23,9 @@ const std::string kProbeDir = QEL_PROBE_DIR;
 const std::string kProbePath = kProbeDir + "/QelProbe" QEL_PLUGIN_SUFFIX;
 const std::string kMedia = QEL_MEDIA_DIR "/vtest.avi";
 
-bool haveFfmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
+bool haveFfmpeg() {
+  return std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+}
 
 std::vector<std::vector<uint8_t>> builtInFrames(int width, int height, int bytesPerPixel,
                                                 int count) {
@@ -37,7 +38,9 @@ std::vector<std::vector<uint8_t>> builtInFrames(int width, int height, int bytes
   return frames;
 }
 
-std::vector<uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<uint8_t> bytesOf(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 float headerFloat(const std::string& frame, size_t offset) {
   float value;
@@ -101,15 +104,15 @@ TEST(QelfxInfo, ShowsIdentityCapabilitiesAndEveryParameter) {
   ScratchDir dir;
   const QelfxRun run = runQelfx({"info", kProbePath}, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
-  for (const char* want : {"QelProbe\n", "  id            qprb\n", "  version       1.002\n",
-                           "  description   Shows what the host did\n",
-                           "  about         QelProbe - host test plug-in\n",
-                           "  24-bit frames     yes\n", "  16-bit frames     no\n",
-                           "  copy mode         yes\n", "  preferred mode    either\n",
-                           "parameters (2)\n",
-                           // index, name, default, and the display text the plug-in gives
-                           "  0      Gain              0.5        gain\n",
-                           "  1      Offset            0.25       offset\n"}) {
+  for (const char* want :
+       {"QelProbe\n", "  id            qprb\n", "  version       1.002\n",
+        "  description   Shows what the host did\n",
+        "  about         QelProbe - host test plug-in\n", "  24-bit frames     yes\n",
+        "  16-bit frames     no\n", "  copy mode         yes\n", "  preferred mode    either\n",
+        "parameters (2)\n",
+        // index, name, default, and the display text the plug-in gives
+        "  0      Gain              0.5        gain\n",
+        "  1      Offset            0.25       offset\n"}) {
     EXPECT_NE(run.out.find(want), std::string::npos) << "missing: " << want << run.out;
   }
 }
@@ -126,9 +129,9 @@ TEST(QelfxInfo, ListsEveryParameterOfEachDeliverable) {
       const std::string parameterName = library.parameterName(i);
       char display[32];
       std::snprintf(display, sizeof display, "%f", library.parameterDefault(i));
-      const std::string row =
-          "  " + std::to_string(i) + std::string(7 - std::to_string(i).size(), ' ') +
-          (parameterName.empty() ? "(unnamed)" : parameterName);
+      const std::string row = "  " + std::to_string(i) +
+                              std::string(7 - std::to_string(i).size(), ' ') +
+                              (parameterName.empty() ? "(unnamed)" : parameterName);
       const size_t at = run.out.find(row);
       ASSERT_NE(at, std::string::npos) << name << " parameter " << i << "\n" << run.out;
       const std::string line = run.out.substr(at, run.out.find('\n', at) - at);
@@ -170,56 +173,108 @@ TEST_P(QelfxBadInput, FailsWithOneLineAndLeavesNothingBehind) {
 }
 
 const BadInput kBadInputs[] = {
-    {"unknown plug-in", {"render", "NoSuchPlugin", "-o", "out.mp4"}, 1,
+    {"unknown plug-in",
+     {"render", "NoSuchPlugin", "-o", "out.mp4"},
+     1,
      "unknown plug-in NoSuchPlugin (looked in "},
-    {"missing plug-in file", {"info", "@/gone.so"}, 1,
+    {"missing plug-in file",
+     {"info", "@/gone.so"},
+     1,
      "cannot open plug-in @/gone.so: No such file or directory"},
-    {"file that is not a plug-in", {"info", "@/notes.txt"}, 1,
+    {"file that is not a plug-in",
+     {"info", "@/notes.txt"},
+     1,
      "@/notes.txt is not a plug-in library"},
-    {"library without plugMain", {"render", QEL_NOT_A_PLUGIN, "-o", "out_%03d.png"}, 1,
+    {"library without plugMain",
+     {"render", QEL_NOT_A_PLUGIN, "-o", "out_%03d.png"},
+     1,
      "is not a FreeFrame plug-in: it has no plugMain"},
-    {"unknown parameter", {"render", kProbePath, "--set", "Volume=0.5", "-o", "out.png"}, 2,
+    {"unknown parameter",
+     {"render", kProbePath, "--set", "Volume=0.5", "-o", "out.png"},
+     2,
      "QelProbe has no parameter \"Volume\""},
-    {"parameter index past the end", {"render", kProbePath, "--set", "2=0.5", "-o", "out.png"},
-     2, "QelProbe has no parameter \"2\""},
-    {"value above range", {"render", kProbePath, "--set", "Gain=1.5", "-o", "out.png"}, 2,
+    {"parameter index past the end",
+     {"render", kProbePath, "--set", "2=0.5", "-o", "out.png"},
+     2,
+     "QelProbe has no parameter \"2\""},
+    {"value above range",
+     {"render", kProbePath, "--set", "Gain=1.5", "-o", "out.png"},
+     2,
      "value 1.5 for parameter \"Gain\" of QelProbe is out of range 0..1"},
-    {"value below range", {"render", kProbePath, "--set", "Offset=-0.1", "-o", "out.png"}, 2,
+    {"value below range",
+     {"render", kProbePath, "--set", "Offset=-0.1", "-o", "out.png"},
+     2,
      "value -0.1 for parameter \"Offset\" of QelProbe is out of range 0..1"},
-    {"ramp end out of range", {"render", kProbePath, "--set", "Gain=0..2", "-o", "out.png"}, 2,
+    {"ramp end out of range",
+     {"render", kProbePath, "--set", "Gain=0..2", "-o", "out.png"},
+     2,
      "value 2 for parameter \"Gain\" of QelProbe is out of range 0..1"},
-    {"value not a number", {"render", kProbePath, "--set", "Gain=nan", "-o", "out.png"}, 2,
+    {"value not a number",
+     {"render", kProbePath, "--set", "Gain=nan", "-o", "out.png"},
+     2,
      "value \"nan\" for parameter \"Gain\" is not a number"},
-    {"missing input", {"render", kProbePath, "-i", "gone.avi", "-o", "out.mp4"}, 1,
+    {"missing input",
+     {"render", kProbePath, "-i", "gone.avi", "-o", "out.mp4"},
+     1,
      "cannot read input gone.avi: No such file or directory"},
-    {"input that is not video", {"render", kProbePath, "-i", "notes.txt", "-o", "out.mp4"}, 1,
+    {"input that is not video",
+     {"render", kProbePath, "-i", "notes.txt", "-o", "out.mp4"},
+     1,
      "cannot read input notes.txt: "},
-    {"ffmpeg missing for input", {"render", kProbePath, "-i", "notes.txt", "-o", "out.png"}, 1,
-     "is not installed; it reads and writes video (Debian package ffmpeg)", true},
-    {"ffmpeg missing for video output", {"render", kProbePath, "-o", "out.mp4"}, 1,
-     "ffmpeg is not installed; it reads and writes video (Debian package ffmpeg)", true},
-    {"output folder missing", {"render", kProbePath, "-o", "@/no/out.mp4"}, 1,
+    {"ffmpeg missing for input",
+     {"render", kProbePath, "-i", "notes.txt", "-o", "out.png"},
+     1,
+     "is not installed; it reads and writes video (Debian package ffmpeg)",
+     true},
+    {"ffmpeg missing for video output",
+     {"render", kProbePath, "-o", "out.mp4"},
+     1,
+     "ffmpeg is not installed; it reads and writes video (Debian package ffmpeg)",
+     true},
+    {"output folder missing",
+     {"render", kProbePath, "-o", "@/no/out.mp4"},
+     1,
      "cannot write @/no/out.mp4: No such file or directory"},
-    {"output sequence folder missing", {"render", kProbePath, "-o", "@/no/out_%04d.png"}, 1,
+    {"output sequence folder missing",
+     {"render", kProbePath, "-o", "@/no/out_%04d.png"},
+     1,
      "cannot write @/no/out_0001.png: No such file or directory"},
     {"output is a folder", {"render", kProbePath, "-o", "@"}, 1, "cannot write @: it is a folder"},
-    {"output format FFmpeg does not know", {"render", kProbePath, "-o", "out.notaformat"}, 1,
+    {"output format FFmpeg does not know",
+     {"render", kProbePath, "-o", "out.notaformat"},
+     1,
      "ffmpeg cannot write out.notaformat: "},
-    {"output pattern with another conversion", {"render", kProbePath, "-o", "out_%s.png"}, 2,
+    {"output pattern with another conversion",
+     {"render", kProbePath, "-o", "out_%s.png"},
+     2,
      "only %d or %0Nd may stand in an output pattern"},
     {"no output", {"render", kProbePath}, 2, "render needs -o OUTPUT"},
-    {"bad size", {"render", kProbePath, "--size", "0x10", "-o", "out.png"}, 2,
+    {"bad size",
+     {"render", kProbePath, "--size", "0x10", "-o", "out.png"},
+     2,
      "--size width takes a whole number from 1 to 32767, not \"0\""},
-    {"too many pixels", {"render", kProbePath, "--size", "32767x32767", "-o", "out.png"}, 2,
+    {"too many pixels",
+     {"render", kProbePath, "--size", "32767x32767", "-o", "out.png"},
+     2,
      "frame size 32767x32767 is outside"},
-    {"bad depth", {"render", kProbePath, "--depth", "16", "-o", "out.png"}, 2,
+    {"bad depth",
+     {"render", kProbePath, "--depth", "16", "-o", "out.png"},
+     2,
      "--depth takes 24 or 32"},
-    {"unknown option", {"render", kProbePath, "--fast", "-o", "out.png"}, 2,
+    {"unknown option",
+     {"render", kProbePath, "--fast", "-o", "out.png"},
+     2,
      "unknown option --fast for render"},
     {"unknown command", {"play"}, 2, "unknown command play"},
-    {"gallery without plug-ins", {"gallery", "@", "-o", "gallery.png"}, 1,
+    {"gallery into a video", {"gallery", "-o", "gallery.mp4"}, 2,
+     "the gallery is one PNG image: -o NAME.png, not gallery.mp4"},
+    {"gallery without plug-ins",
+     {"gallery", "@", "-o", "gallery.png"},
+     1,
      "no plug-ins found for the gallery"},
-    {"gallery over unreadable input", {"gallery", "-i", "notes.txt", "-o", "gallery.png"}, 1,
+    {"gallery over unreadable input",
+     {"gallery", "-i", "notes.txt", "-o", "gallery.png"},
+     1,
      "cannot read input notes.txt: "},
 };
 
@@ -239,8 +294,8 @@ TEST(QelfxBadInput, PluginFailingInMidClipLeavesNoOutput) {
   std::vector<std::string> outputs = {"seq_%03d.png", "still.png", "-"};
   if (haveFfmpeg()) outputs.push_back("clip.mkv");
   for (const std::string& output : outputs) {
-    const QelfxRun run = runQelfx({"render", kProbePath, "--size", "16x8", "--frames", "5",
-                                   "--set", "Offset=1", "-o", output},
+    const QelfxRun run = runQelfx({"render", kProbePath, "--size", "16x8", "--frames", "5", "--set",
+                                   "Offset=1", "-o", output},
                                   dir.path());
     EXPECT_EQ(run.status, 1) << output;
     EXPECT_EQ(run.err, "qelfx: QelProbe failed on frame 3\n") << output;
@@ -255,10 +310,9 @@ TEST(QelfxBadInput, PluginFailingInMidClipLeavesNoOutput) {
 
 TEST(QelfxRender, RampsAndSettingsReachThePluginFrameByFrame) {
   ScratchDir dir;
-  const QelfxRun run =
-      runQelfx({"render", kProbePath, "--size", "8x4", "--frames", "5", "--set", "gain=0..1",
-                "--set", "1=0.3", "-o", "-"},
-               dir.path());
+  const QelfxRun run = runQelfx({"render", kProbePath, "--size", "8x4", "--frames", "5", "--set",
+                                 "gain=0..1", "--set", "1=0.3", "-o", "-"},
+                                dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "") << "quiet when standard error is not a terminal";
   const size_t frameBytes = 8 * 4 * 4;
@@ -290,8 +344,8 @@ TEST(QelfxRender, DepthAndCopyModeOptions) {
   };
   ScratchDir dir;
   for (const ModeCase& c : cases) {
-    std::vector<std::string> args = {"render", kProbePath, "--size", "5x3", "--frames", "2",
-                                     "-o", "-"};
+    std::vector<std::string> args = {"render",   kProbePath, "--size", "5x3",
+                                     "--frames", "2",        "-o",     "-"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     const QelfxRun run = runQelfx(args, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
@@ -315,9 +369,10 @@ TEST_P(QelfxMatchesHarness, OverTheBuiltInPicture) {
   const PluginLibrary library(GetParam());
   for (int bytesPerPixel : {3, 4}) {
     for (bool copy : {false, true}) {
-      std::vector<std::string> args = {"render", GetParam(), "--size", "40x24",
-                                       "--frames", "4", "--depth", bytesPerPixel == 4 ? "32" : "24",
-                                       "-o", "-"};
+      std::vector<std::string> args = {
+          "render",   GetParam(), "--size",  "40x24",
+          "--frames", "4",        "--depth", bytesPerPixel == 4 ? "32" : "24",
+          "-o",       "-"};
       if (copy) args.push_back("--copy");
       const QelfxRun run = runQelfx(args, dir.path());
       ASSERT_EQ(run.status, 0) << run.err;
@@ -345,8 +400,8 @@ TEST_P(QelfxMatchesHarness, OverTheSharedClipWithTwoThreads) {
   for (int i = 0; i < 5; ++i) {
     frames.emplace_back(decoded.begin() + i * frameBytes, decoded.begin() + (i + 1) * frameBytes);
   }
-  const QelfxRun run = runQelfx({"render", GetParam(), "-i", kMedia, "--size", "48x36",
-                                 "--frames", "5", "--threads", "2", "-o", "-"},
+  const QelfxRun run = runQelfx({"render", GetParam(), "-i", kMedia, "--size", "48x36", "--frames",
+                                 "5", "--threads", "2", "-o", "-"},
                                 dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
   const PluginLibrary library(GetParam());
@@ -383,8 +438,7 @@ TEST(QelfxRender, LosslessClipReachesThePluginByteForByte) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(bytesOf(run.out) == harnessRun(*probe, frames, kWidth, kHeight, 4, false));
 
-  run = runQelfx({"render", kProbePath, "-i", "still.png", "--frames", "4", "-o", "-"},
-                 dir.path());
+  run = runQelfx({"render", kProbePath, "-i", "still.png", "--frames", "4", "-o", "-"}, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<std::vector<uint8_t>> held(4, frames[0]);
   EXPECT_TRUE(bytesOf(run.out) == harnessRun(*probe, held, kWidth, kHeight, 4, false));
@@ -393,8 +447,8 @@ TEST(QelfxRender, LosslessClipReachesThePluginByteForByte) {
 TEST(QelfxRender, VideoPngSequenceAndStillHoldTheRenderedFrames) {
   if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
   ScratchDir dir;
-  const std::vector<std::string> common = {"render", "QelInferno1", "--size", "32x18",
-                                           "--frames", "3", "--depth", "24"};
+  const std::vector<std::string> common = {"render",   "QelInferno1", "--size",  "32x18",
+                                           "--frames", "3",           "--depth", "24"};
   auto withOutput = [&](const std::string& output) {
     std::vector<std::string> args = common;
     args.insert(args.end(), {"-o", output});
@@ -410,9 +464,9 @@ TEST(QelfxRender, VideoPngSequenceAndStillHoldTheRenderedFrames) {
   // PNG is lossless: decoded back to BGR, the files hold the raw frames.
   const size_t frameBytes = 32 * 18 * 3;
   for (int i = 0; i < 3; ++i) {
-    const std::string png = commandOutput("ffmpeg -v error -i '" + dir.file("seq_0" +
-                                          std::to_string(i + 1) + ".png") +
-                                          "' -pix_fmt bgr24 -f rawvideo pipe:1");
+    const std::string png =
+        commandOutput("ffmpeg -v error -i '" + dir.file("seq_0" + std::to_string(i + 1) + ".png") +
+                      "' -pix_fmt bgr24 -f rawvideo pipe:1");
     EXPECT_TRUE(png == raw.out.substr(i * frameBytes, frameBytes)) << "frame " << i + 1;
   }
   EXPECT_TRUE(commandOutput("ffmpeg -v error -i '" + dir.file("still.png") +
@@ -428,9 +482,9 @@ TEST(QelfxRender, VideoPngSequenceAndStillHoldTheRenderedFrames) {
 TEST(QelfxRender, ProgressLineOnATerminal) {
   if (std::system("script --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
   ScratchDir dir;
-  const QelfxRun run = runQelfx({"render", kProbePath, "--size", "16x16", "--frames", "30",
-                                 "-o", "f_%02d.png"},
-                                dir.path(), "", true);
+  const QelfxRun run =
+      runQelfx({"render", kProbePath, "--size", "16x16", "--frames", "30", "-o", "f_%02d.png"},
+               dir.path(), "", true);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("QelProbe: 30/30 frames, "), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(" fps, 0:00 left"), std::string::npos) << run.err;
@@ -480,14 +534,14 @@ TEST(QelfxGallery, OneRowPerPluginBelowTheInputRow) {
   ScratchDir dir;
   const std::string probeOnly = dir.path() + "/../one";
   const std::string probeTwice = dir.path() + "/../two";
-  ASSERT_EQ(std::system(("mkdir -p '" + probeOnly + "' '" + probeTwice + "' && cp '" +
-                         kProbePath + "' '" + probeOnly + "/' && cp '" + kProbePath + "' '" +
-                         probeTwice + "/QelProbeA.so' && cp '" + kProbePath + "' '" + probeTwice +
-                         "/QelProbeB.so'")
-                            .c_str()),
-            0);
-  const std::vector<std::string> common = {"gallery", "--size", "24x16", "--frames", "6",
-                                           "--columns", "3"};
+  ASSERT_EQ(
+      std::system(("mkdir -p '" + probeOnly + "' '" + probeTwice + "' && cp '" + kProbePath +
+                   "' '" + probeOnly + "/' && cp '" + kProbePath + "' '" + probeTwice +
+                   "/QelProbeA.so' && cp '" + kProbePath + "' '" + probeTwice + "/QelProbeB.so'")
+                      .c_str()),
+      0);
+  const std::vector<std::string> common = {"gallery", "--size",    "24x16", "--frames",
+                                           "6",       "--columns", "3"};
   auto gallery = [&](const std::string& plugins, const std::string& output) {
     std::vector<std::string> args = common;
     args.insert(args.end(), {plugins, "-o", output});

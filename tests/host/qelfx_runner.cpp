@@ -49,7 +49,10 @@ QelfxRun runQelfx(const std::vector<std::string>& args, const std::string& workD
   const std::string outFile = workDir + "/../" + std::to_string(getpid()) + ".qelfx-out";
   const std::string errFile = workDir + "/../" + std::to_string(getpid()) + ".qelfx-err";
   std::string command = shellQuote(QELFX_PATH);
-  for (const std::string& arg : args) command += " " + shellQuote(arg);
+  for (const std::string& arg : args) {
+    command.push_back(' ');
+    command += shellQuote(arg);
+  }
   if (!path.empty()) command = "PATH=" + shellQuote(path) + " " + command;
   std::string line;
   if (terminal) {
@@ -58,9 +61,8 @@ QelfxRun runQelfx(const std::vector<std::string>& args, const std::string& workD
            " /dev/null > " + shellQuote(errFile) + " 2>&1; echo $? > " + shellQuote(outFile) +
            ".status";
   } else {
-    line = "cd " + shellQuote(workDir) + " && " + command + " > " + shellQuote(outFile) +
-           " 2> " + shellQuote(errFile) + " < /dev/null; echo $? > " + shellQuote(outFile) +
-           ".status";
+    line = "cd " + shellQuote(workDir) + " && " + command + " > " + shellQuote(outFile) + " 2> " +
+           shellQuote(errFile) + " < /dev/null; echo $? > " + shellQuote(outFile) + ".status";
   }
   QelfxRun run;
   if (std::system(line.c_str()) == 0) {
