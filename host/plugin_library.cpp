@@ -238,21 +238,21 @@ std::vector<std::string> pluginFilesIn(const std::string& dir) {
   return files;
 }
 
-std::string resolvePlugin(const std::string& spec, const std::vector<std::string>& dirs) {
-  if (spec.empty()) throw usageError("no plug-in named");
-  if (spec.find('/') != std::string::npos || endsWith(spec, kModuleSuffix)) {
-    if (access(spec.c_str(), F_OK) != 0) {
-      throw HostError("cannot open plug-in " + spec + ": " + std::strerror(errno));
+std::string resolvePlugin(const std::string& given, const std::vector<std::string>& dirs) {
+  if (given.empty()) throw usageError("no plug-in named");
+  if (given.find('/') != std::string::npos || endsWith(given, kModuleSuffix)) {
+    if (access(given.c_str(), F_OK) != 0) {
+      throw HostError("cannot open plug-in " + given + ": " + std::strerror(errno));
     }
-    return spec;
+    return given;
   }
   for (const std::string& dir : dirs) {
-    const std::string path = dir + "/" + spec + kModuleSuffix;
+    const std::string path = dir + "/" + given + kModuleSuffix;
     if (isRegularFile(path)) return path;
   }
   std::string searched;
   for (const std::string& dir : dirs) searched += (searched.empty() ? "" : ", ") + dir;
-  throw HostError("unknown plug-in " + spec + " (looked in " + searched + ")");
+  throw HostError("unknown plug-in " + given + " (looked in " + searched + ")");
 }
 
 }  // namespace qelfx

@@ -99,6 +99,6 @@ std::vector<std::string> pluginFilesIn(const std::string& dir);
 
 // A plug-in given by path (anything with a '/' or the module suffix) or by name (the
 // file name without suffix, looked for in `dirs`). Throws HostError when not found.
-std::string resolvePlugin(const std::string& spec, const std::vector<std::string>& dirs);
+std::string resolvePlugin(const std::string& given, const std::vector<std::string>& dirs);
 
 }  // namespace qelfx

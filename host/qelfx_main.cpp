@@ -132,9 +132,9 @@ const char* capabilityAnswer(uint32_t value) {
 
 int commandInfo(Arguments& args) {
   if (args.done()) throw usageError("info needs a PLUGIN");
-  const std::string spec = args.take();
+  const std::string given = args.take();
   if (!args.done()) throw usageError("info takes one PLUGIN, not \"" + args.take() + "\"");
-  const PluginLibrary library(resolvePlugin(spec, defaultPluginDirs()));
+  const PluginLibrary library(resolvePlugin(given, defaultPluginDirs()));
   const PluginIdentity& identity = library.identity();
   std::printf("%s\n", identity.name.c_str());
   std::printf("  file          %s\n", library.path().c_str());
