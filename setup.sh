@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need (Debian 12 packages), then builds every
-# plug-in, test and tool into build/.
+# Installs what the build and the tests need (Debian 12 packages), builds every plug-in,
+# test and tool into build/, then runs the main job: qelfx renders a short clip of every
+# effect over its built-in picture and the gallery of all of them, into out/.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
-  ffmpeg
+  ffmpeg libpng-dev
   # The frei0r modules: the API header, and the tools their tests run them in.
   frei0r-plugins-dev gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
+  # Gem for Pure Data, the third-party host of the integration test, headless under Xvfb
+  gem gem-plugin-tiff puredata-core xvfb xauth libgl1-mesa-dri
 )
 
 sudo=""
@@ -23,3 +26,13 @@ echo "Plug-ins built into $(pwd)/build/plugins:"
 ls build/plugins
 echo "frei0r modules built into $(pwd)/build/frei0r-1:"
 ls build/frei0r-1
+
+echo "== qelfx: every effect over the built-in picture, into out/"
+mkdir -p out
+for library in build/plugins/*.so; do
+  name="$(basename "$library" .so)"
+  build/bin/qelfx render "$name" -o "out/$name.mp4"
+  echo "out/$name.mp4"
+done
+build/bin/qelfx gallery -o out/gallery.png
+echo "out/gallery.png"
