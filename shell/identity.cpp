@@ -27,31 +27,44 @@ const uint32_t kCapabilityTableB[kCapabilityTableBSize] = {
 };
 
 namespace {
-// The two records the host may keep addresses of; every call rewrites them with the
-// same constants, so they never change once written.
+
+// The two records the host may keep addresses of. Every call brings them back to the
+// deliverable's constants; a field is written only where it differs (a host scribbled on
+// it), so concurrent calls from several host threads only read.
 PluginInfoStruct gInfo;
 PluginExtendedInfoStruct gExtendedInfo;
+
+template <typename Record>
+Record* restore(Record& record, const Record& constants) {
+  if (std::memcmp(&record, &constants, sizeof record) != 0) {
+    std::memcpy(&record, &constants, sizeof record);
+  }
+  return &record;
+}
+
 }  // namespace
 
 PluginInfoStruct* getInfo() {
-  gInfo.APIMajorVersion = 1;
-  gInfo.APIMinorVersion = 0;
-  std::memcpy(gInfo.PluginUniqueID, kDeliverable.uniqueId, sizeof gInfo.PluginUniqueID);
-  char name[sizeof gInfo.PluginName] = {};
-  std::strncpy(name, kDeliverable.name, sizeof name - 1);
-  std::memcpy(gInfo.PluginName, name, sizeof name);
-  gInfo.PluginType = FF_EFFECT;
-  return &gInfo;
+  PluginInfoStruct info;
+  std::memset(&info, 0, sizeof info);
+  info.APIMajorVersion = 1;
+  info.APIMinorVersion = 0;
+  std::memcpy(info.PluginUniqueID, kDeliverable.uniqueId, sizeof info.PluginUniqueID);
+  std::strncpy(info.PluginName, kDeliverable.name, sizeof info.PluginName - 1);
+  info.PluginType = FF_EFFECT;
+  return restore(gInfo, info);
 }
 
 PluginExtendedInfoStruct* getExtendedInfo() {
-  gExtendedInfo.PluginMajorVersion = 3;
-  gExtendedInfo.PluginMinorVersion = kDeliverable.minorVersion;
-  gExtendedInfo.Description = kDeliverable.description;
-  gExtendedInfo.About = kDeliverable.about;
-  gExtendedInfo.FreeFrameExtendedDataSize = 0;
-  gExtendedInfo.FreeFrameExtendedDataBlock = nullptr;
-  return &gExtendedInfo;
+  PluginExtendedInfoStruct info;
+  std::memset(&info, 0, sizeof info);
+  info.PluginMajorVersion = 3;
+  info.PluginMinorVersion = kDeliverable.minorVersion;
+  info.Description = kDeliverable.description;
+  info.About = kDeliverable.about;
+  info.FreeFrameExtendedDataSize = 0;
+  info.FreeFrameExtendedDataBlock = nullptr;
+  return restore(gExtendedInfo, info);
 }
 
 uint32_t getPluginCaps(uint32_t index) {

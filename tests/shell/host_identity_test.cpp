@@ -56,6 +56,21 @@ TEST_P(HostIdentity, InfoRecordHoldsTheDeliverableIdentity) {
   }
 }
 
+TEST_P(HostIdentity, RecordsAreRestoredAfterAHostWritesIntoThem) {
+  auto* info = const_cast<PluginInfoStruct*>(library.info());
+  auto* ext = const_cast<PluginExtendedInfoStruct*>(library.extendedInfo());
+  std::memset(info->PluginName, 'x', sizeof info->PluginName);
+  info->APIMajorVersion = 7;
+  ext->PluginMinorVersion = 1;
+  ext->About = nullptr;
+  EXPECT_EQ(library.info(), info);
+  EXPECT_EQ(info->APIMajorVersion, 1u);
+  EXPECT_EQ(std::string(info->PluginName), GetParam().name);
+  EXPECT_EQ(library.extendedInfo(), ext);
+  EXPECT_EQ(ext->PluginMinorVersion, GetParam().minorVersion);
+  EXPECT_NE(ext->About, nullptr);
+}
+
 TEST_P(HostIdentity, ExtendedInfoRecordHoldsVersionAndTexts) {
   const Identity& want = GetParam();
   const PluginExtendedInfoStruct* ext = library.extendedInfo();
