@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   ffmpeg
+  clang libclang-rt-14-dev libomp-dev llvm  # fuzzing and ThreadSanitizer builds of test.sh
 )
 
 sudo=""

@@ -6,8 +6,8 @@
 #             whose Archer tool (OMP_TOOL_LIBRARIES=libarcher.so) tells ThreadSanitizer
 #             about the runtime's own synchronisation; libgomp is not instrumented.
 #
-# Plug-ins are loaded with dlopen and linked with --no-undefined, so every module and
-# program links the shared sanitizer runtime, found again at run time through an rpath.
+# The sanitizer runtime lives in the programs (tests, fuzz targets): a plug-in built here
+# leaves its sanitizer calls to be resolved from the program that loads it.
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "QEL_FUZZ and QEL_TSAN need clang: configure with -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
 endif()
@@ -19,17 +19,11 @@ if(QEL_SANITIZE)
 endif()
 
 if(QEL_FUZZ)
-  set(qel_sanitizers address,undefined)
-  set(qel_runtime libclang_rt.asan-x86_64.so)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
 else()
-  set(qel_sanitizers thread)
-  set(qel_runtime libclang_rt.tsan-x86_64.so)
   add_compile_options(-fsanitize=thread)
+  add_link_options(-fsanitize=thread)
 endif()
 add_compile_options(-fno-omit-frame-pointer -g)
-
-execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${qel_runtime}
-                OUTPUT_VARIABLE qel_runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
-get_filename_component(qel_runtime_dir "${qel_runtime_path}" DIRECTORY)
-add_link_options(-fsanitize=${qel_sanitizers} -shared-libsan "-Wl,-rpath,${qel_runtime_dir}")
+set(QEL_PLUGIN_UNDEFINED_FROM_HOST ON)

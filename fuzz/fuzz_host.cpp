@@ -25,7 +25,7 @@ constexpr size_t kMaxLiveInstances = 4;
 constexpr int kMaxOps = 256;
 // Pixels processed per input, summed over frames: keeps one input well under a second
 // with sanitizers on, while a frame run still reaches hundreds of small frames.
-constexpr uint64_t kPixelBudget = uint64_t{1} << 20;
+constexpr uint64_t kPixelBudget = uint64_t{1} << 19;
 // Instances above this many pixels are created and destroyed but get no frames.
 constexpr uint64_t kMaxFramePixels = uint64_t{1} << 18;
 
@@ -680,14 +680,18 @@ class Session {
       }
       case FF_INSTANTIATE:
         return;  // instantiateOp covers it
-      case FF_DEINSTANTIATE:
       case FF_PROCESSFRAME:
-      case FF_GETPARAMETERDISPLAY:
       case FF_SETPARAMETER:
+      case FF_PROCESSFRAMECOPY: {
+        // An instance code with a zero ID is refused at once (their pointers: null here).
+        const FFMixed answer = call(code, mixedPointer(nullptr), nullptr);
+        if (!isFail(answer)) fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
+        return;
+      }
+      case FF_DEINSTANTIATE:
+      case FF_GETPARAMETERDISPLAY:
       case FF_GETPARAMETER:
-      case FF_PROCESSFRAMECOPY:
-      case FF_GETINPUTSTATUS: {
-        // An instance code with a zero ID is refused before its input is looked at.
+      case FF_GETINPUTSTATUS: {  // an index, or a channel number for code 16
         const FFMixed answer = call(code, mixedUInt(index & 0xFFFF), nullptr);
         if (!isFail(answer)) fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
         return;

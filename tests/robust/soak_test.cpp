@@ -79,6 +79,7 @@ struct Stream {
   Instance instance;
   std::vector<uint8_t> input, output, wrongSize;
   int failedFrames = 0;
+  int refusedSets = 0;
   int unclampedReads = 0;
   int acceptedRefusals = 0;
   int reports = 0;  // refused calls that report on standard error
@@ -89,7 +90,7 @@ struct Stream {
     for (uint32_t i = 0; i < params; ++i) {
       const float value = sweptValue(f, i);
       setNaN[i] = std::isnan(value);
-      instance.setParameter(i, value);
+      if (instance.setParameter(i, value) != FF_SUCCESS) ++refusedSets;
     }
     renderTestFrame(input.data(), static_cast<int>(format.width), static_cast<int>(format.height),
                     format.bytesPerPixel, f);
@@ -187,6 +188,7 @@ TEST_P(Soak, ThousandsOfFramesWithParametersSweptKeepMemoryFlat) {
   for (const auto& stream : streams) {
     SCOPED_TRACE(std::to_string(stream->format.width) + "x" + std::to_string(stream->format.height));
     EXPECT_EQ(stream->failedFrames, 0);
+    EXPECT_EQ(stream->refusedSets, 0);
     EXPECT_EQ(stream->unclampedReads, 0);
     EXPECT_EQ(stream->acceptedRefusals, 0);
     expectedReports += stream->reports;
