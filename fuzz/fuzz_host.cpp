@@ -1,12 +1,12 @@
 #include "fuzz/fuzz_host.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <unistd.h>
 
 #include "fuzz/fuzz_input.h"
 #include "tests/harness/test_frames.h"
@@ -36,15 +36,15 @@ constexpr uint64_t kMaxPixels = uint64_t{1} << 26;
 
 // ---- value tables ----------------------------------------------------------------
 
-const uint32_t kSpecialSides[] = {0,     1,     2,          3,          4,         5,
-                                  32767, 32768, 65535,      65536,      0x7FFFFFFF,
-                                  0x80000000u,  0xFFFFFFFFu};
+const uint32_t kSpecialSides[] = {0,     1,     2,     3,          4,           5,          32767,
+                                  32768, 65535, 65536, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
 const uint32_t kDepthValues[] = {FF_DEPTH_24, FF_DEPTH_32, FF_DEPTH_24, FF_DEPTH_32,
                                  FF_DEPTH_16, 3,           0xFFFFFFFFu, 0x101};
-const uint32_t kOrientationValues[] = {FF_ORIENTATION_TL, FF_ORIENTATION_BL, FF_ORIENTATION_TL,
-                                       FF_ORIENTATION_BL, 0, 3, 0xFFFFFFFFu, 0x80000001u};
-const uint32_t kSlotCounts[] = {0, 1, 1, 1, 1, 2, 3, 15, 16, 17, 255, 0x7FFFFFFF,
-                                0x80000000u, 0xFFFFFFFFu};
+const uint32_t kOrientationValues[] = {
+    FF_ORIENTATION_TL, FF_ORIENTATION_BL, FF_ORIENTATION_TL, FF_ORIENTATION_BL, 0, 3,
+    0xFFFFFFFFu,       0x80000001u};
+const uint32_t kSlotCounts[] = {0,  1,  1,  1,   1,          2,           3,
+                                15, 16, 17, 255, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
 const int32_t kFormatTags[] = {kFormatTagRgb8, kFormatTagRgb8, kFormatTagEmpty, 0, -1, 1002};
 // Float bit patterns a host can send: the range ends, just inside and outside them,
 // infinities, quiet and signalling NaNs of both signs, denormals, -0 and huge values.
@@ -103,8 +103,12 @@ bool isStatus(FFMixed answer, uint32_t status) {
   const FFMixed expected = mixedUInt(status);
   return std::memcmp(&answer, &expected, sizeof answer) == 0;
 }
-bool isFail(FFMixed answer) { return isStatus(answer, FF_FAIL); }
-bool isSuccess(FFMixed answer) { return isStatus(answer, FF_SUCCESS); }
+bool isFail(FFMixed answer) {
+  return isStatus(answer, FF_FAIL);
+}
+bool isSuccess(FFMixed answer) {
+  return isStatus(answer, FF_SUCCESS);
+}
 
 uint32_t low32(FFMixed answer) {
   uint32_t bits;
@@ -158,16 +162,36 @@ class Session {
       uint8_t code = 0;
       in_(code);
       switch (code % kOpCount) {
-        case kOpInstantiate: instantiateOp(); break;
-        case kOpDeInstantiate: deInstantiateOp(); break;
-        case kOpProcessFrame: processFrameOp(); break;
-        case kOpProcessFrameCopy: processFrameCopyOp(); break;
-        case kOpProcessMulti: processMultiOp(); break;
-        case kOpSetParameter: setParameterOp(); break;
-        case kOpGetParameter: getParameterOp(); break;
-        case kOpGetParameterDisplay: getParameterDisplayOp(); break;
-        case kOpLibraryCall: libraryCallOp(); break;
-        case kOpFrameRun: frameRunOp(); break;
+        case kOpInstantiate:
+          instantiateOp();
+          break;
+        case kOpDeInstantiate:
+          deInstantiateOp();
+          break;
+        case kOpProcessFrame:
+          processFrameOp();
+          break;
+        case kOpProcessFrameCopy:
+          processFrameCopyOp();
+          break;
+        case kOpProcessMulti:
+          processMultiOp();
+          break;
+        case kOpSetParameter:
+          setParameterOp();
+          break;
+        case kOpGetParameter:
+          getParameterOp();
+          break;
+        case kOpGetParameterDisplay:
+          getParameterDisplayOp();
+          break;
+        case kOpLibraryCall:
+          libraryCallOp();
+          break;
+        case kOpFrameRun:
+          frameRunOp();
+          break;
       }
     }
     while (!live_.empty()) destroy(live_.size() - 1);
@@ -204,9 +228,12 @@ class Session {
   uint32_t parameterIndex(uint8_t mode, uint32_t index) const {
     switch (mode % 4) {
       case 0:
-      case 1: return index % d_.numParams;
-      case 2: return index % (d_.numParams + 4);
-      default: return index;
+      case 1:
+        return index % d_.numParams;
+      case 2:
+        return index % (d_.numParams + 4);
+      default:
+        return index;
     }
   }
 
@@ -267,9 +294,18 @@ class Session {
     const auto op = read<InstantiateOp>();
     VideoInfoStruct info{};
     switch (op.sizeMode % 4) {
-      case 0: info.FrameWidth = op.width % 65; info.FrameHeight = op.height % 65; break;
-      case 1: info.FrameWidth = op.width % 401; info.FrameHeight = op.height % 401; break;
-      case 2: info.FrameWidth = pick(kSpecialSides, op.width); info.FrameHeight = op.height % 6; break;
+      case 0:
+        info.FrameWidth = op.width % 65;
+        info.FrameHeight = op.height % 65;
+        break;
+      case 1:
+        info.FrameWidth = op.width % 401;
+        info.FrameHeight = op.height % 401;
+        break;
+      case 2:
+        info.FrameWidth = pick(kSpecialSides, op.width);
+        info.FrameHeight = op.height % 6;
+        break;
       default:
         info.FrameWidth = pick(kSpecialSides, op.width);
         info.FrameHeight = pick(kSpecialSides, op.height);
@@ -278,11 +314,10 @@ class Session {
     info.BitDepth = pick(kDepthValues, op.depth);
     info.Orientation = pick(kOrientationValues, op.orientation);
     const bool nullInfo = op.flags & InstantiateOp::kNullVideoInfo;
-    const bool acceptable = !nullInfo &&
-                            (info.BitDepth == FF_DEPTH_24 || info.BitDepth == FF_DEPTH_32) &&
-                            info.FrameWidth >= 1 && info.FrameWidth <= kMaxSide &&
-                            info.FrameHeight >= 1 && info.FrameHeight <= kMaxSide &&
-                            uint64_t{info.FrameWidth} * info.FrameHeight <= kMaxPixels;
+    const bool acceptable =
+        !nullInfo && (info.BitDepth == FF_DEPTH_24 || info.BitDepth == FF_DEPTH_32) &&
+        info.FrameWidth >= 1 && info.FrameWidth <= kMaxSide && info.FrameHeight >= 1 &&
+        info.FrameHeight <= kMaxSide && uint64_t{info.FrameWidth} * info.FrameHeight <= kMaxPixels;
     if (live_.size() == kMaxLiveInstances) destroy(0);
 
     const FFMixed answer = call(FF_INSTANTIATE, mixedPointer(nullInfo ? nullptr : &info), nullptr);
@@ -361,7 +396,8 @@ class Session {
     LiveInstance* inst = select(op.select);
     if (!inst) {
       const FFMixed answer = call(FF_PROCESSFRAMECOPY, mixedPointer(nullptr), nullptr);
-      if (!isFail(answer)) fail("processFrameCopy with instance ID 0 answered 0x%08x", low32(answer));
+      if (!isFail(answer))
+        fail("processFrameCopy with instance ID 0 answered 0x%08x", low32(answer));
       return;
     }
     if (!spend(*inst)) return;
@@ -386,8 +422,8 @@ class Session {
     const FFMixed answer = call(FF_PROCESSFRAMECOPY, mixedPointer(&copy), inst->id);
     if (!wellFormed) {
       if (!isFail(answer)) {
-        fail("processFrameCopy with %u inputs, flags 0x%02x answered 0x%08x", numInputs,
-             op.flags, low32(answer));
+        fail("processFrameCopy with %u inputs, flags 0x%02x answered 0x%08x", numInputs, op.flags,
+             low32(answer));
       }
       if (numInputs == 0 && output != outputBefore) {
         fail("processFrameCopy with no input frame wrote into the output frame");
@@ -426,7 +462,8 @@ class Session {
     // small buffer, which no well-behaved plug-in reads once it has refused the slot.
     size_t bytes = 16;
     if (slot.width > 0 && slot.height > 0 && slot.bytesPerPixel > 0) {
-      const uint64_t claimed = uint64_t(slot.width) * uint64_t(slot.height) * uint64_t(slot.bytesPerPixel);
+      const uint64_t claimed =
+          uint64_t(slot.width) * uint64_t(slot.height) * uint64_t(slot.bytesPerPixel);
       if (claimed <= 4 * kMaxFramePixels) bytes = static_cast<size_t>(claimed);
     }
     caller.data.assign(bytes, 0);
@@ -472,8 +509,10 @@ class Session {
     record.inputs[0] = inSlot;
     record.outputs[0] = outSlot;
     if (op.flags & ProcessMultiOp::kFillOtherSlots) {
-      for (uint32_t i = 1; i < kMaxSlots && i < record.numInputs; ++i) record.inputs[i] = &spare.slot;
-      for (uint32_t i = 1; i < kMaxSlots && i < record.numOutputs; ++i) record.outputs[i] = &spare.slot;
+      for (uint32_t i = 1; i < kMaxSlots && i < record.numInputs; ++i)
+        record.inputs[i] = &spare.slot;
+      for (uint32_t i = 1; i < kMaxSlots && i < record.numOutputs; ++i)
+        record.outputs[i] = &spare.slot;
     }
     if (inSlot && inSlot->data && inSlot->data == in.data.data()) {
       fillFrame(in.data, op.content, *inst);
@@ -487,8 +526,12 @@ class Session {
         wellFormed = record.numInputs >= 1 && record.numOutputs >= 1 &&
                      slotMatches(record.inputs[0], *inst) && slotMatches(record.outputs[0], *inst);
         break;
-      case ProcessMultiOp::kZero: input = mixedUInt(0); break;
-      default: input = mixedUInt(op.channel); break;
+      case ProcessMultiOp::kZero:
+        input = mixedUInt(0);
+        break;
+      default:
+        input = mixedUInt(op.channel);
+        break;
     }
 
     const MultiFrames recordBefore = record;
@@ -496,13 +539,14 @@ class Session {
     const std::vector<uint8_t> inputBefore = in.data;
     const FFMixed answer = call(FF_GETINPUTSTATUS, input, inst->id);
     if (wellFormed != isSuccess(answer) || (!wellFormed && !isFail(answer))) {
-      fail("code 16 (address mode %d, %u inputs, %u outputs, in %dx%dx%d, out %dx%dx%d, "
-           "instance %dx%dx%d) answered 0x%08x",
-           op.address % 3, record.numInputs, record.numOutputs, inSlot ? inSlot->width : 0,
-           inSlot ? inSlot->height : 0, inSlot ? inSlot->bytesPerPixel : 0,
-           outSlot ? outSlot->width : 0, outSlot ? outSlot->height : 0,
-           outSlot ? outSlot->bytesPerPixel : 0, inst->width, inst->height,
-           inst->bytesPerPixel, low32(answer));
+      fail(
+          "code 16 (address mode %d, %u inputs, %u outputs, in %dx%dx%d, out %dx%dx%d, "
+          "instance %dx%dx%d) answered 0x%08x",
+          op.address % 3, record.numInputs, record.numOutputs, inSlot ? inSlot->width : 0,
+          inSlot ? inSlot->height : 0, inSlot ? inSlot->bytesPerPixel : 0,
+          outSlot ? outSlot->width : 0, outSlot ? outSlot->height : 0,
+          outSlot ? outSlot->bytesPerPixel : 0, inst->width, inst->height, inst->bytesPerPixel,
+          low32(answer));
     }
     if (std::memcmp(&record, &recordBefore, sizeof record) != 0 ||
         std::memcmp(&in.slot, &inBefore, sizeof in.slot) != 0 ||
@@ -522,18 +566,25 @@ class Session {
     const uint32_t index = parameterIndex(op.indexMode, op.index);
     uint32_t bits = op.bits;
     switch (op.valueMode % 4) {
-      case 0: bits = pick(kSpecialFloats, op.bits); break;
-      case 1: bits = bitsOf(static_cast<float>(op.bits >> 8) / 16777215.0f); break;  // [0, 1]
-      case 2: bits = bitsOf(-2.0f + 5.0f * static_cast<float>(op.bits >> 8) / 16777215.0f); break;
-      default: break;
+      case 0:
+        bits = pick(kSpecialFloats, op.bits);
+        break;
+      case 1:
+        bits = bitsOf(static_cast<float>(op.bits >> 8) / 16777215.0f);
+        break;  // [0, 1]
+      case 2:
+        bits = bitsOf(-2.0f + 5.0f * static_cast<float>(op.bits >> 8) / 16777215.0f);
+        break;
+      default:
+        break;
     }
     SetParameterStruct change;
     std::memset(&change, 0, sizeof change);
     change.ParameterNumber = index;
     std::memcpy(&change.NewParameterValue, &bits, sizeof bits);  // keeps NaN payloads as sent
     const bool nullRecord = op.flags & SetParameterOp::kNullRecord;
-    const FFMixed answer =
-        call(FF_SETPARAMETER, mixedPointer(nullRecord ? nullptr : &change), inst ? inst->id : nullptr);
+    const FFMixed answer = call(FF_SETPARAMETER, mixedPointer(nullRecord ? nullptr : &change),
+                                inst ? inst->id : nullptr);
     if (!inst || nullRecord || index >= d_.numParams) {
       if (!isFail(answer)) fail("setParameter of index %u answered 0x%08x", index, low32(answer));
       return;
@@ -550,7 +601,8 @@ class Session {
     const uint32_t value = low32(call(FF_GETPARAMETER, mixedUInt(index), inst.id));
     const uint32_t set = inst.raw[index];
     const uint32_t clamped = clampedBits(set);
-    const bool ok = inst.clampedSince[index] ? value == clamped : (value == set || value == clamped);
+    const bool ok =
+        inst.clampedSince[index] ? value == clamped : (value == set || value == clamped);
     if (!ok) {
       fail("parameter %u reads 0x%08x; set to 0x%08x, clamped 0x%08x, frame since: %d", index,
            value, set, clamped, inst.clampedSince[index]);
@@ -574,9 +626,11 @@ class Session {
     const auto op = read<GetParameterOp>();
     LiveInstance* inst = select(op.select);
     const uint32_t index = parameterIndex(op.indexMode, op.index);
-    const FFMixed answer = call(FF_GETPARAMETERDISPLAY, mixedUInt(index), inst ? inst->id : nullptr);
+    const FFMixed answer =
+        call(FF_GETPARAMETERDISPLAY, mixedUInt(index), inst ? inst->id : nullptr);
     if (!inst || index >= d_.numParams) {
-      if (!isFail(answer)) fail("getParameterDisplay of index %u answered 0x%08x", index, low32(answer));
+      if (!isFail(answer))
+        fail("getParameterDisplay of index %u answered 0x%08x", index, low32(answer));
       return;
     }
     const auto* text = static_cast<const char*>(answer.PointerValue);
@@ -641,7 +695,8 @@ class Session {
       }
       case FF_GETNUMPARAMETERS: {
         const FFMixed answer = call(code, mixedUInt(index), id);
-        if (!isStatus(answer, d_.numParams)) fail("getNumParameters answered 0x%08x", low32(answer));
+        if (!isStatus(answer, d_.numParams))
+          fail("getNumParameters answered 0x%08x", low32(answer));
         return;
       }
       case FF_GETPARAMETERNAME: {
@@ -670,12 +725,14 @@ class Session {
       case FF_GETPLUGINCAPS: {
         const FFMixed answer = call(code, mixedUInt(index), id);
         // Both capability tables end before index 22.
-        if (index >= 22 && !isStatus(answer, 0)) fail("capability %u answered 0x%08x", index, low32(answer));
+        if (index >= 22 && !isStatus(answer, 0))
+          fail("capability %u answered 0x%08x", index, low32(answer));
         return;
       }
       case FF_GETPARAMETERTYPE: {
         const FFMixed answer = call(code, mixedUInt(index), id);
-        if (!isStatus(answer, FF_TYPE_STANDARD)) fail("getParameterType answered 0x%08x", low32(answer));
+        if (!isStatus(answer, FF_TYPE_STANDARD))
+          fail("getParameterType answered 0x%08x", low32(answer));
         return;
       }
       case FF_INSTANTIATE:
@@ -685,7 +742,8 @@ class Session {
       case FF_PROCESSFRAMECOPY: {
         // An instance code with a zero ID is refused at once (their pointers: null here).
         const FFMixed answer = call(code, mixedPointer(nullptr), nullptr);
-        if (!isFail(answer)) fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
+        if (!isFail(answer))
+          fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
         return;
       }
       case FF_DEINSTANTIATE:
@@ -693,7 +751,8 @@ class Session {
       case FF_GETPARAMETER:
       case FF_GETINPUTSTATUS: {  // an index, or a channel number for code 16
         const FFMixed answer = call(code, mixedUInt(index & 0xFFFF), nullptr);
-        if (!isFail(answer)) fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
+        if (!isFail(answer))
+          fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
         return;
       }
       default: {

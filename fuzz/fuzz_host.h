@@ -33,7 +33,6 @@ struct FuzzedDeliverable {
 std::vector<FuzzedDeliverable> loadFamily(std::initializer_list<const char*> names);
 
 // Runs one fuzz input against the family: the first byte picks the deliverable.
-void runHostSession(const std::vector<FuzzedDeliverable>& family, const uint8_t* data,
-                    size_t size);
+void runHostSession(const std::vector<FuzzedDeliverable>& family, const uint8_t* data, size_t size);
 
 }  // namespace qelfuzz

@@ -10,7 +10,8 @@ std::vector<qelfuzz::FuzzedDeliverable>* gFamily = nullptr;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gFamily = new std::vector<qelfuzz::FuzzedDeliverable>(qelfuzz::loadFamily({"QelInferno1", "QelInferno2"}));
+  gFamily = new std::vector<qelfuzz::FuzzedDeliverable>(
+      qelfuzz::loadFamily({"QelInferno1", "QelInferno2"}));
   return 0;
 }
 

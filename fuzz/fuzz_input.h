@@ -14,16 +14,16 @@
 namespace qelfuzz {
 
 enum Op : uint8_t {
-  kOpInstantiate,         // code 11
-  kOpDeInstantiate,       // code 12
-  kOpProcessFrame,        // code 3
-  kOpProcessFrameCopy,    // code 14
-  kOpProcessMulti,        // code 16
-  kOpSetParameter,        // code 8
-  kOpGetParameter,        // code 9
-  kOpGetParameterDisplay, // code 7
-  kOpLibraryCall,         // codes that need no instance, codes above 16, a zero instance ID
-  kOpFrameRun,            // a run of in-place frames of the moving test picture
+  kOpInstantiate,          // code 11
+  kOpDeInstantiate,        // code 12
+  kOpProcessFrame,         // code 3
+  kOpProcessFrameCopy,     // code 14
+  kOpProcessMulti,         // code 16
+  kOpSetParameter,         // code 8
+  kOpGetParameter,         // code 9
+  kOpGetParameterDisplay,  // code 7
+  kOpLibraryCall,          // codes that need no instance, codes above 16, a zero instance ID
+  kOpFrameRun,             // a run of in-place frames of the moving test picture
   kOpCount
 };
 
@@ -42,25 +42,38 @@ enum Content : uint8_t {
 struct FrameContent {
   uint8_t mode;
   uint8_t fill;
-  template <class IO> void visit(IO& io) { io(mode); io(fill); }
+  template <class IO>
+  void visit(IO& io) {
+    io(mode);
+    io(fill);
+  }
 };
 
 struct InstantiateOp {
   enum Flags : uint8_t { kNullVideoInfo = 1 };
-  uint8_t sizeMode;     // 0: sides 0..64, 1: sides 0..400, 2: special width, 3: both special
+  uint8_t sizeMode;  // 0: sides 0..64, 1: sides 0..400, 2: special width, 3: both special
   uint16_t width;
   uint16_t height;
   uint8_t depth;        // index into kDepthValues
   uint8_t orientation;  // index into kOrientationValues
   uint8_t flags;
-  template <class IO> void visit(IO& io) {
-    io(sizeMode); io(width); io(height); io(depth); io(orientation); io(flags);
+  template <class IO>
+  void visit(IO& io) {
+    io(sizeMode);
+    io(width);
+    io(height);
+    io(depth);
+    io(orientation);
+    io(flags);
   }
 };
 
 struct DeInstantiateOp {
   uint8_t select;
-  template <class IO> void visit(IO& io) { io(select); }
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+  }
 };
 
 struct ProcessFrameOp {
@@ -68,7 +81,12 @@ struct ProcessFrameOp {
   uint8_t select;
   uint8_t flags;
   FrameContent content;
-  template <class IO> void visit(IO& io) { io(select); io(flags); content.visit(io); }
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+    io(flags);
+    content.visit(io);
+  }
 };
 
 struct ProcessFrameCopyOp {
@@ -82,8 +100,12 @@ struct ProcessFrameCopyOp {
   uint8_t numInputs;  // 0..3
   uint8_t flags;
   FrameContent content;
-  template <class IO> void visit(IO& io) {
-    io(select); io(numInputs); io(flags); content.visit(io);
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+    io(numInputs);
+    io(flags);
+    content.visit(io);
   }
 };
 
@@ -91,17 +113,22 @@ struct ProcessFrameCopyOp {
 // instance's format (see fuzz_host.cpp), so that matching and near-miss slots are common.
 struct SlotSpec {
   enum Flags : uint8_t {
-    kPresent = 1,        // otherwise the slot pointer is null
+    kPresent = 1,  // otherwise the slot pointer is null
     kNullData = 2,
-    kReservedData = 4,   // reservedData points at a caller-owned block
+    kReservedData = 4,  // reservedData points at a caller-owned block
   };
   uint8_t flags;
   uint8_t formatTag;
   uint8_t bytesPerPixel;
   uint8_t width;
   uint8_t height;
-  template <class IO> void visit(IO& io) {
-    io(flags); io(formatTag); io(bytesPerPixel); io(width); io(height);
+  template <class IO>
+  void visit(IO& io) {
+    io(flags);
+    io(formatTag);
+    io(bytesPerPixel);
+    io(width);
+    io(height);
   }
 };
 
@@ -121,9 +148,17 @@ struct ProcessMultiOp {
   SlotSpec input;
   SlotSpec output;
   FrameContent content;
-  template <class IO> void visit(IO& io) {
-    io(select); io(address); io(channel); io(numInputs); io(numOutputs); io(flags);
-    input.visit(io); output.visit(io); content.visit(io);
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+    io(address);
+    io(channel);
+    io(numInputs);
+    io(numOutputs);
+    io(flags);
+    input.visit(io);
+    output.visit(io);
+    content.visit(io);
   }
 };
 
@@ -136,8 +171,14 @@ struct SetParameterOp {
                       // 2: bits mapped onto [-2, 3], 3: the raw bit pattern
   uint32_t bits;
   uint8_t flags;
-  template <class IO> void visit(IO& io) {
-    io(select); io(indexMode); io(index); io(valueMode); io(bits); io(flags);
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+    io(indexMode);
+    io(index);
+    io(valueMode);
+    io(bits);
+    io(flags);
   }
 };
 
@@ -145,14 +186,24 @@ struct GetParameterOp {  // codes 9 and 7
   uint8_t select;
   uint8_t indexMode;
   uint32_t index;
-  template <class IO> void visit(IO& io) { io(select); io(indexMode); io(index); }
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+    io(indexMode);
+    io(index);
+  }
 };
 
 struct LibraryCallOp {
-  uint8_t code;      // 0..16 as is; 17..19: 17, 0xFFFFFFFF, `input` with the top bit set
+  uint8_t code;  // 0..16 as is; 17..19: 17, 0xFFFFFFFF, `input` with the top bit set
   uint32_t input;
-  uint8_t select;    // instance ID passed along (ignored by these codes), or 0
-  template <class IO> void visit(IO& io) { io(code); io(input); io(select); }
+  uint8_t select;  // instance ID passed along (ignored by these codes), or 0
+  template <class IO>
+  void visit(IO& io) {
+    io(code);
+    io(input);
+    io(select);
+  }
 };
 
 struct FrameRunOp {
@@ -160,7 +211,12 @@ struct FrameRunOp {
   uint8_t select;
   uint8_t frames;  // 1..32
   uint8_t flags;
-  template <class IO> void visit(IO& io) { io(select); io(frames); io(flags); }
+  template <class IO>
+  void visit(IO& io) {
+    io(select);
+    io(frames);
+    io(flags);
+  }
 };
 
 // Reads fields front to back; past the end every field reads as zero.
@@ -198,11 +254,15 @@ class ByteReader {
 class ByteWriter {
  public:
   void operator()(uint8_t v) { bytes.push_back(v); }
-  void operator()(uint16_t v) { bytes.push_back(v & 0xFF); bytes.push_back(v >> 8); }
+  void operator()(uint16_t v) {
+    bytes.push_back(v & 0xFF);
+    bytes.push_back(v >> 8);
+  }
   void operator()(uint32_t v) {
     for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
-  template <class Record> void op(Op code, Record record) {
+  template <class Record>
+  void op(Op code, Record record) {
     bytes.push_back(code);
     record.visit(*this);
   }

@@ -10,7 +10,8 @@ std::vector<qelfuzz::FuzzedDeliverable>* gFamily = nullptr;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  gFamily = new std::vector<qelfuzz::FuzzedDeliverable>(qelfuzz::loadFamily({"QelParticles1", "QelParticles2", "QelParticles3"}));
+  gFamily = new std::vector<qelfuzz::FuzzedDeliverable>(
+      qelfuzz::loadFamily({"QelParticles1", "QelParticles2", "QelParticles3"}));
   return 0;
 }
 

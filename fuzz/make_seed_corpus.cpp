@@ -78,8 +78,10 @@ std::vector<uint8_t> formatsSeed(uint8_t which) {
   w.op(kOpProcessFrameCopy,
        ProcessFrameCopyOp{0, 1, ProcessFrameCopyOp::kOutputIsFirstInput, {kContentTestPicture, 0}});
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent)));
-  w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent), ProcessMultiOp::kOutputSlotIsInputSlot));
-  w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent), ProcessMultiOp::kOutputDataIsInputData));
+  w.op(kOpProcessMulti,
+       multi(0, slot(kPresent), slot(kPresent), ProcessMultiOp::kOutputSlotIsInputSlot));
+  w.op(kOpProcessMulti,
+       multi(0, slot(kPresent), slot(kPresent), ProcessMultiOp::kOutputDataIsInputData));
   w.op(kOpProcessMulti, multi(0, slot(kPresent | SlotSpec::kReservedData), slot(kPresent),
                               ProcessMultiOp::kFillOtherSlots, kCountThree, kCountSeventeen));
   w.op(kOpProcessFrame, ProcessFrameOp{0, 0, {kContentTestPicture, 0}});
@@ -98,7 +100,8 @@ std::vector<uint8_t> refusalsSeed(uint8_t which) {
   w.op(kOpInstantiate, instance(kSizeSmall, 8, 8, kDepth3));
   w.op(kOpInstantiate, instance(kSizeSmall, 0, 8, kDepth32));
   w.op(kOpInstantiate, instance(kSizeSpecial, kSide32768, kSide32767, kDepth24));
-  w.op(kOpInstantiate, instance(kSizeSmall, 8, 8, kDepth24, kTopFirst, InstantiateOp::kNullVideoInfo));
+  w.op(kOpInstantiate,
+       instance(kSizeSmall, 8, 8, kDepth24, kTopFirst, InstantiateOp::kNullVideoInfo));
   w.op(kOpDeInstantiate, DeInstantiateOp{kSelectNoInstance});
   w.op(kOpInstantiate, instance(kSizeSmall, 20, 12, kDepth24));
   w.op(kOpProcessFrame, ProcessFrameOp{kSelectNoInstance, 0, {kContentTestPicture, 0}});
@@ -107,8 +110,8 @@ std::vector<uint8_t> refusalsSeed(uint8_t which) {
   w.op(kOpProcessFrameCopy, ProcessFrameCopyOp{0, 2, ProcessFrameCopyOp::kNullInputList, {0, 0}});
   w.op(kOpProcessFrameCopy, ProcessFrameCopyOp{0, 2, ProcessFrameCopyOp::kNullFirstInput, {0, 0}});
   w.op(kOpProcessFrameCopy, ProcessFrameCopyOp{0, 1, ProcessFrameCopyOp::kNullOutput, {0, 0}});
-  w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent), 0, kCountOne, kCountOne,
-                              ProcessMultiOp::kZero));
+  w.op(kOpProcessMulti,
+       multi(0, slot(kPresent), slot(kPresent), 0, kCountOne, kCountOne, ProcessMultiOp::kZero));
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent), 0, kCountOne, kCountOne,
                               ProcessMultiOp::kChannelNumber));
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent), 0, kCountZero));
@@ -120,7 +123,8 @@ std::vector<uint8_t> refusalsSeed(uint8_t which) {
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent, kSlotZero, kSlotZero, kSlotZero)));
   w.op(kOpSetParameter, SetParameterOp{0, kIndexModNPlus4, 0xFFFFFFFF, kValueUnit, 0, 0});
   w.op(kOpSetParameter, SetParameterOp{0, kIndexRaw, 0xFFFFFFFF, kValueUnit, 0, 0});
-  w.op(kOpSetParameter, SetParameterOp{0, kIndexModN, 0, kValueUnit, 0, SetParameterOp::kNullRecord});
+  w.op(kOpSetParameter,
+       SetParameterOp{0, kIndexModN, 0, kValueUnit, 0, SetParameterOp::kNullRecord});
   w.op(kOpSetParameter, SetParameterOp{kSelectNoInstance, kIndexModN, 0, kValueUnit, 0, 0});
   w.op(kOpGetParameter, GetParameterOp{0, kIndexRaw, 0x80000000});
   w.op(kOpGetParameterDisplay, GetParameterOp{0, kIndexRaw, 16});
@@ -157,7 +161,8 @@ std::vector<uint8_t> largeSeed(uint8_t which) {
 
 void write(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
   std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) {
     std::fprintf(stderr, "cannot write %s\n", file.c_str());
     std::exit(1);

@@ -14,7 +14,8 @@
 namespace {
 
 std::vector<qelfuzz::FuzzedDeliverable> family(const std::string& name) {
-  if (name == "particles") return qelfuzz::loadFamily({"QelParticles1", "QelParticles2", "QelParticles3"});
+  if (name == "particles")
+    return qelfuzz::loadFamily({"QelParticles1", "QelParticles2", "QelParticles3"});
   if (name == "inferno") return qelfuzz::loadFamily({"QelInferno1", "QelInferno2"});
   if (name == "stains") return qelfuzz::loadFamily({"QelStains1"});
   std::fprintf(stderr, "unknown family %s\n", name.c_str());
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
   }
   for (const auto& input : inputs) {
     std::ifstream in(input, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
     std::printf("%s (%zu bytes)\n", input.filename().c_str(), bytes.size());
     std::fflush(stdout);
     qelfuzz::runHostSession(deliverables, bytes.data(), bytes.size());

@@ -13,7 +13,9 @@
 // The sanitizers own the allocator and count what is allocated and not yet freed.
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
-size_t qeltest::heapBytesInUse() { return __sanitizer_get_current_allocated_bytes(); }
+size_t qeltest::heapBytesInUse() {
+  return __sanitizer_get_current_allocated_bytes();
+}
 
 #else
 
@@ -36,30 +38,41 @@ namespace {
 std::atomic<long long> gBytes{0};
 
 void* counted(void* block) {
-  if (block) gBytes.fetch_add(static_cast<long long>(malloc_usable_size(block)), std::memory_order_relaxed);
+  if (block)
+    gBytes.fetch_add(static_cast<long long>(malloc_usable_size(block)), std::memory_order_relaxed);
   return block;
 }
 
 void uncount(void* block) {
-  if (block) gBytes.fetch_sub(static_cast<long long>(malloc_usable_size(block)), std::memory_order_relaxed);
+  if (block)
+    gBytes.fetch_sub(static_cast<long long>(malloc_usable_size(block)), std::memory_order_relaxed);
 }
 }  // namespace
 
 extern "C" {
-void* malloc(size_t size) { return counted(__libc_malloc(size)); }
-void* calloc(size_t count, size_t size) { return counted(__libc_calloc(count, size)); }
+void* malloc(size_t size) {
+  return counted(__libc_malloc(size));
+}
+void* calloc(size_t count, size_t size) {
+  return counted(__libc_calloc(count, size));
+}
 void* realloc(void* block, size_t size) {
   const size_t before = block ? malloc_usable_size(block) : 0;
   void* moved = __libc_realloc(block, size);
-  if (moved || size == 0) gBytes.fetch_sub(static_cast<long long>(before), std::memory_order_relaxed);
+  if (moved || size == 0)
+    gBytes.fetch_sub(static_cast<long long>(before), std::memory_order_relaxed);
   return counted(moved);
 }
 void free(void* block) {
   uncount(block);
   __libc_free(block);
 }
-void* memalign(size_t alignment, size_t size) { return counted(__libc_memalign(alignment, size)); }
-void* aligned_alloc(size_t alignment, size_t size) { return counted(__libc_memalign(alignment, size)); }
+void* memalign(size_t alignment, size_t size) {
+  return counted(__libc_memalign(alignment, size));
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+  return counted(__libc_memalign(alignment, size));
+}
 int posix_memalign(void** out, size_t alignment, size_t size) {
   if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
   void* block = __libc_memalign(alignment, size);

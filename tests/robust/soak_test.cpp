@@ -33,8 +33,8 @@ int soakFrames() {
 }
 
 constexpr int kWarmUpFrames = 48;
-constexpr int kRefusalEvery = 16;   // frames between two refused calls
-constexpr int kSampleEvery = 128;   // frames between two heap samples
+constexpr int kRefusalEvery = 16;  // frames between two refused calls
+constexpr int kSampleEvery = 128;  // frames between two heap samples
 
 // What the host sends for parameter `index` at frame `f`: a triangle sweep over
 // [-0.5, 1.5] whose period differs per parameter, and on one frame in 29 a value from the
@@ -138,7 +138,8 @@ struct Stream {
 
 size_t countLines(const std::string& text, const std::string& needle) {
   size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++count;
   return count;
 }
 
@@ -186,7 +187,8 @@ TEST_P(Soak, ThousandsOfFramesWithParametersSweptKeepMemoryFlat) {
 
   int expectedReports = 0;
   for (const auto& stream : streams) {
-    SCOPED_TRACE(std::to_string(stream->format.width) + "x" + std::to_string(stream->format.height));
+    SCOPED_TRACE(std::to_string(stream->format.width) + "x" +
+                 std::to_string(stream->format.height));
     EXPECT_EQ(stream->failedFrames, 0);
     EXPECT_EQ(stream->refusedSets, 0);
     EXPECT_EQ(stream->unclampedReads, 0);
@@ -197,9 +199,10 @@ TEST_P(Soak, ThousandsOfFramesWithParametersSweptKeepMemoryFlat) {
             static_cast<size_t>(expectedReports));
   EXPECT_EQ(end, warm) << "heap bytes in use changed over " << frames << " frames";
   EXPECT_EQ(peak, warm) << "heap bytes in use rose during the run";
-  std::printf("%s: %d frames x %zu instances; heap %zu bytes after warm-up, %zu at the end; "
-              "resident %ld KiB -> %ld KiB\n",
-              library.name().c_str(), frames, streams.size(), warm, end, warmResident, endResident);
+  std::printf(
+      "%s: %d frames x %zu instances; heap %zu bytes after warm-up, %zu at the end; "
+      "resident %ld KiB -> %ld KiB\n",
+      library.name().c_str(), frames, streams.size(), warm, end, warmResident, endResident);
 }
 
 TEST_P(Soak, CreatingAndDestroyingInstancesLeavesNothingBehind) {

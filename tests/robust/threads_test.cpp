@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,7 +34,9 @@ constexpr Format kFormatB = {128, 96, 3, FF_ORIENTATION_BL};
 // Inferno and Stains draw on the C library's rand(), one generator for the whole process,
 // so their pictures depend on how the threads interleave. The Particles effects use no
 // shared state and must produce the same bytes on any thread, next to anything else.
-bool isSelfContained(const std::string& name) { return name.rfind("QelParticles", 0) == 0; }
+bool isSelfContained(const std::string& name) {
+  return name.rfind("QelParticles", 0) == 0;
+}
 
 // Everything one host thread saw.
 struct Outcome {
@@ -49,8 +51,7 @@ struct Outcome {
 // reads a host makes between frames.
 Outcome runScript(const PluginLibrary& library, const Format& format) {
   Outcome outcome;
-  Instance instance(library, format.width, format.height, format.bytesPerPixel,
-                    format.orientation);
+  Instance instance(library, format.width, format.height, format.bytesPerPixel, format.orientation);
   if (!instance.valid()) return outcome;
   outcome.instantiated = true;
   const uint32_t params = library.numParameters();
@@ -131,7 +132,8 @@ Outcome churnInstances(const PluginLibrary& library) {
 
 TEST(HostThreads, EveryDeliverableOnSeveralHostThreadsAtOnce) {
   std::vector<std::unique_ptr<PluginLibrary>> libraries;
-  for (const char* name : kDeliverableNames) libraries.push_back(std::make_unique<PluginLibrary>(name));
+  for (const char* name : kDeliverableNames)
+    libraries.push_back(std::make_unique<PluginLibrary>(name));
 
   // Per deliverable: two threads on format A (the same script twice), one on format B and
   // one that creates and destroys instances. All start together.
@@ -152,7 +154,8 @@ TEST(HostThreads, EveryDeliverableOnSeveralHostThreadsAtOnce) {
   for (Job& job : jobs) {
     threads.emplace_back([&job, &go] {
       while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
-      job.outcome = job.format ? runScript(*job.library, *job.format) : churnInstances(*job.library);
+      job.outcome =
+          job.format ? runScript(*job.library, *job.format) : churnInstances(*job.library);
     });
   }
   go.store(true, std::memory_order_release);
