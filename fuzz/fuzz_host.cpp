@@ -47,7 +47,7 @@ const uint32_t kSlotCounts[] = {0,  1,  1,  1,   1,          2,           3,
                                 15, 16, 17, 255, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
 const int32_t kFormatTags[] = {kFormatTagRgb8, kFormatTagRgb8, kFormatTagEmpty, 0, -1, 1002};
 // Float bit patterns a host can send: the range ends, just inside and outside them,
-// infinities, quiet and signalling NaNs of both signs, denormals, -0 and huge values.
+// infinities, quiet and signalling NaNs (one negative), denormals, -0 and huge values.
 const uint32_t kSpecialFloats[] = {
     0x00000000u,  // 0
     0x3F800000u,  // 1
