@@ -447,17 +447,17 @@ class Session {
     std::vector<uint8_t> reserved;
   };
 
-  // Builds a caller-owned slot from its spec, relative to the instance's format.
-  void makeSlot(CallerSlot& caller, const SlotSpec& spec, const LiveInstance& inst) {
+  // Builds a caller-owned slot from its recipe, relative to the instance's format.
+  void makeSlot(CallerSlot& caller, const SlotRecipe& recipe, const LiveInstance& inst) {
     const int32_t w = inst.width, h = inst.height, bpp = inst.bytesPerPixel;
     const int32_t bppValues[] = {bpp, bpp, bpp, 3, 4, 0, 1, 2, 5, -1, INT32_MAX, INT32_MIN};
     const int32_t widthValues[] = {w, w, w, w + 1, w - 1, 0, -1, 2 * w, INT32_MAX, INT32_MIN};
     const int32_t heightValues[] = {h, h, h, h + 1, h - 1, 0, -1, 2 * h, INT32_MAX, INT32_MIN};
     FrameSlot& slot = caller.slot;
-    slot.formatTag = pick(kFormatTags, spec.formatTag);
-    slot.bytesPerPixel = pick(bppValues, spec.bytesPerPixel);
-    slot.width = pick(widthValues, spec.width);
-    slot.height = pick(heightValues, spec.height);
+    slot.formatTag = pick(kFormatTags, recipe.formatTag);
+    slot.bytesPerPixel = pick(bppValues, recipe.bytesPerPixel);
+    slot.width = pick(widthValues, recipe.width);
+    slot.height = pick(heightValues, recipe.height);
     // A buffer as large as the slot claims; a slot whose claim makes no sense carries a
     // small buffer, which no well-behaved plug-in reads once it has refused the slot.
     size_t bytes = 16;
@@ -467,13 +467,13 @@ class Session {
       if (claimed <= 4 * kMaxFramePixels) bytes = static_cast<size_t>(claimed);
     }
     caller.data.assign(bytes, 0);
-    slot.data = (spec.flags & SlotSpec::kNullData) ? nullptr : caller.data.data();
-    if (spec.flags & SlotSpec::kReservedData) {
+    slot.data = (recipe.flags & SlotRecipe::kNullData) ? nullptr : caller.data.data();
+    if (recipe.flags & SlotRecipe::kReservedData) {
       caller.reserved.assign(8, 0xEE);
       slot.reservedData = caller.reserved.data();
     }
-    slot.reserved1 = spec.width;
-    slot.reserved2 = spec.height;
+    slot.reserved1 = recipe.width;
+    slot.reserved2 = recipe.height;
   }
 
   static bool slotMatches(const FrameSlot* slot, const LiveInstance& inst) {
@@ -495,12 +495,12 @@ class Session {
     CallerSlot in, out, spare;
     makeSlot(in, op.input, *inst);
     makeSlot(out, op.output, *inst);
-    makeSlot(spare, SlotSpec{SlotSpec::kPresent, 0, 5, 5, 5}, *inst);  // a 0 x 0 slot
+    makeSlot(spare, SlotRecipe{SlotRecipe::kPresent, 0, 5, 5, 5}, *inst);  // a 0 x 0 slot
     MultiFrames record{};
     record.numInputs = pick(kSlotCounts, op.numInputs);
     record.numOutputs = pick(kSlotCounts, op.numOutputs);
-    FrameSlot* inSlot = (op.input.flags & SlotSpec::kPresent) ? &in.slot : nullptr;
-    FrameSlot* outSlot = (op.output.flags & SlotSpec::kPresent) ? &out.slot : nullptr;
+    FrameSlot* inSlot = (op.input.flags & SlotRecipe::kPresent) ? &in.slot : nullptr;
+    FrameSlot* outSlot = (op.output.flags & SlotRecipe::kPresent) ? &out.slot : nullptr;
     if ((op.flags & ProcessMultiOp::kOutputSlotIsInputSlot) && inSlot) outSlot = inSlot;
     if ((op.flags & ProcessMultiOp::kOutputDataIsInputData) && inSlot && outSlot &&
         inSlot != outSlot && in.slot.data && in.data.size() == out.data.size()) {

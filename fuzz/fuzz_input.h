@@ -111,7 +111,7 @@ struct ProcessFrameCopyOp {
 
 // One caller-made FrameSlot. Each field picks from a small table of values around the
 // instance's format (see fuzz_host.cpp), so that matching and near-miss slots are common.
-struct SlotSpec {
+struct SlotRecipe {
   enum Flags : uint8_t {
     kPresent = 1,  // otherwise the slot pointer is null
     kNullData = 2,
@@ -145,8 +145,8 @@ struct ProcessMultiOp {
   uint8_t numInputs;   // index into kSlotCounts
   uint8_t numOutputs;  // index into kSlotCounts
   uint8_t flags;
-  SlotSpec input;
-  SlotSpec output;
+  SlotRecipe input;
+  SlotRecipe output;
   FrameContent content;
   template <class IO>
   void visit(IO& io) {

@@ -32,18 +32,18 @@ InstantiateOp instance(uint8_t sizeMode, uint16_t w, uint16_t h, uint8_t depth,
   return {sizeMode, w, h, depth, orientation, flags};
 }
 
-SlotSpec slot(uint8_t flags, uint8_t bpp = kSlotMatching, uint8_t w = kSlotMatching,
-              uint8_t h = kSlotMatching) {
+SlotRecipe slot(uint8_t flags, uint8_t bpp = kSlotMatching, uint8_t w = kSlotMatching,
+                uint8_t h = kSlotMatching) {
   return {flags, 0, bpp, w, h};
 }
 
-ProcessMultiOp multi(uint8_t select, SlotSpec in, SlotSpec out, uint8_t flags = 0,
+ProcessMultiOp multi(uint8_t select, SlotRecipe in, SlotRecipe out, uint8_t flags = 0,
                      uint8_t numInputs = kCountOne, uint8_t numOutputs = kCountOne,
                      uint8_t address = ProcessMultiOp::kRecord) {
   return {select, address, 0, numInputs, numOutputs, flags, in, out, {kContentTestPicture, 0}};
 }
 
-constexpr uint8_t kPresent = SlotSpec::kPresent;
+constexpr uint8_t kPresent = SlotRecipe::kPresent;
 
 std::vector<uint8_t> framesSeed(uint8_t which) {
   ByteWriter w;
@@ -82,7 +82,7 @@ std::vector<uint8_t> formatsSeed(uint8_t which) {
        multi(0, slot(kPresent), slot(kPresent), ProcessMultiOp::kOutputSlotIsInputSlot));
   w.op(kOpProcessMulti,
        multi(0, slot(kPresent), slot(kPresent), ProcessMultiOp::kOutputDataIsInputData));
-  w.op(kOpProcessMulti, multi(0, slot(kPresent | SlotSpec::kReservedData), slot(kPresent),
+  w.op(kOpProcessMulti, multi(0, slot(kPresent | SlotRecipe::kReservedData), slot(kPresent),
                               ProcessMultiOp::kFillOtherSlots, kCountThree, kCountSeventeen));
   w.op(kOpProcessFrame, ProcessFrameOp{0, 0, {kContentTestPicture, 0}});
   return w.bytes;
@@ -118,7 +118,7 @@ std::vector<uint8_t> refusalsSeed(uint8_t which) {
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent), 0, kCountOne, kCountZero));
   w.op(kOpProcessMulti, multi(0, slot(kPresent, kSlotMatching, kSlotWider), slot(kPresent)));
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent, kSlotBpp5)));
-  w.op(kOpProcessMulti, multi(0, slot(kPresent | SlotSpec::kNullData), slot(kPresent)));
+  w.op(kOpProcessMulti, multi(0, slot(kPresent | SlotRecipe::kNullData), slot(kPresent)));
   w.op(kOpProcessMulti, multi(0, slot(0), slot(kPresent)));
   w.op(kOpProcessMulti, multi(0, slot(kPresent), slot(kPresent, kSlotZero, kSlotZero, kSlotZero)));
   w.op(kOpSetParameter, SetParameterOp{0, kIndexModNPlus4, 0xFFFFFFFF, kValueUnit, 0, 0});
