@@ -13,6 +13,7 @@ packages=(
   frei0r-plugins-dev gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
   # Gem for Pure Data, the third-party host of the integration test, headless under Xvfb
   gem gem-plugin-tiff puredata-core xvfb xauth libgl1-mesa-dri
+  clang libclang-rt-14-dev libomp-dev llvm  # fuzzing and ThreadSanitizer builds of test.sh
 )
 
 sudo=""

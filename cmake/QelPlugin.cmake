@@ -20,7 +20,10 @@ function(qel_add_plugin name)
       "${PROJECT_SOURCE_DIR}/shell/plugin.def" -static -static-libgcc -static-libstdc++)
   else()
     target_link_options(${name} PRIVATE
-      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined)
+      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map")
+    if(NOT QEL_PLUGIN_UNDEFINED_FROM_HOST)  # set by the clang sanitizer builds
+      target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    endif()
   endif()
   set_property(GLOBAL APPEND PROPERTY QEL_PLUGINS ${name})
   if(QEL_FREI0R)

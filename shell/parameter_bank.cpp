@@ -37,12 +37,28 @@ void loadParameterDefaults(PlugObj* pPlugObj) {
   }
 }
 
+namespace {
+
+// True for every value below 0, decided on the bits: frames run with denormals-are-zero
+// set, under which a negative denormal compares equal to 0 and `v < 0` would let it
+// through. Sign set and a magnitude from the smallest denormal up to infinity; -0 and
+// negative NaNs are not below 0.
+bool isBelowZero(float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const uint32_t magnitude = bits & 0x7FFFFFFFu;
+  constexpr uint32_t kInfinityBits = 0x7F800000u;
+  return (bits >> 31) != 0 && magnitude != 0 && magnitude <= kInfinityBits;
+}
+
+}  // namespace
+
 void clampParameters(PlugObj* pPlugObj) {
   for (uint32_t i = 0; i < kDeliverable.numParams; ++i) {
     float& v = pPlugObj->fParams[i].value;
     if (v > 1.0f) {
       v = 1.0f;
-    } else if (v < 0.0f) {
+    } else if (isBelowZero(v)) {
       v = 0.0f;
     }
   }
