@@ -1,0 +1,219 @@
+#include "effects/inferno/flame_field.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "effects/inferno/fire_palette.h"
+#include "effects/inferno/fixed_point.h"
+
+#if defined(__SSE2__) && !defined(QEL_NO_SIMD)
+#include <emmintrin.h>
+#define QEL_INFERNO_SSE2 1
+#endif
+
+namespace inferno {
+
+namespace {
+
+// Below this many pixels a pass stays on the calling thread: starting the team would cost
+// more than the work.
+constexpr long kParallelPixels = 1L << 15;
+
+template <int kBytesPerPixel, bool kAlphaWeighted>
+void igniteRowOf(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
+                 const Controls& c) {
+  for (int x = 0; x < count; ++x) {
+    const int key = brightnessKey(pixels + x * kBytesPerPixel, w, kAlphaWeighted);
+    heat[x] = ignitedHeat(heat[x], key, c);
+  }
+}
+
+}  // namespace
+
+KeyWeights keyWeights(int bytesPerPixel, bool lowWeights) {
+  if (bytesPerPixel == 4) return lowWeights ? KeyWeights{606, 279, 476} : KeyWeights{74, 401, 204};
+  return lowWeights ? KeyWeights{76, 35, 60} : KeyWeights{9, 50, 25};
+}
+
+void igniteRow(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixel,
+               const Controls& c) {
+  // An amount of 0 leaves every cell as it is.
+  if (c.igniteAmount == 0 || c.keyRange == 0) return;
+  const KeyWeights w = keyWeights(bytesPerPixel, c.lowWeights);
+  if (bytesPerPixel == 4) {
+    if (c.alphaWeighted) {
+      igniteRowOf<4, true>(pixels, heat, count, w, c);
+    } else {
+      igniteRowOf<4, false>(pixels, heat, count, w, c);
+    }
+  } else {
+    igniteRowOf<3, false>(pixels, heat, count, w, c);
+  }
+}
+
+void ignite(const uint8_t* frame, uint8_t* heat, int width, int height, int bytesPerPixel,
+            const Controls& c) {
+  const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
+  for (int y = 0; y < height; ++y) {
+    igniteRow(frame + y * rowBytes, heat + static_cast<size_t>(y) * width, width, bytesPerPixel, c);
+  }
+}
+
+void advanceCoolingTexture(int32_t& scroll, int32_t& offset, int scrollStep, int offsetStep) {
+  scroll -= scrollStep;
+  if (scroll < 0) scroll += 256;
+  const int32_t t = offset + offsetStep;
+  offset = t < 256 ? t : t - 64;
+}
+
+void buildBurnTables(BurnTables& tables, const uint8_t* coolMap, int offset, const Controls& c) {
+  uint8_t coolingOfSample[256];
+  for (int sample = 0; sample < 256; ++sample) {
+    const int32_t cooling = coolingAmount(sample, offset, c.coolBase, c.coolFactor);
+    coolingOfSample[sample] = static_cast<uint8_t>(std::min<int32_t>(cooling, 255));
+  }
+  for (int t = 0; t < kCoolMapSide; ++t) {
+    uint8_t* row = tables.cooling[t];
+    const uint8_t* texture = coolMap + t * kCoolMapSide;
+    for (int x = 0; x < kCoolingStride; ++x) row[x] = coolingOfSample[texture[x % kCoolMapSide]];
+  }
+  for (int heat = 0; heat < 256; ++heat) {
+    tables.colors[heat][0] = fireChannel(kFirePalette.blue[heat], c.brightness);
+    tables.colors[heat][1] = fireChannel(kFirePalette.green[heat], c.brightness);
+    tables.colors[heat][2] = fireChannel(kFirePalette.red[heat], c.brightness);
+    tables.colors[heat][3] = fireAlpha(heat, c.brightness);
+  }
+}
+
+void burnRowReference(const uint8_t* above, const uint8_t* source, const uint8_t* below,
+                      const uint8_t* coolMapRow, int offset, int coolBase, int32_t coolFactor,
+                      int brightness, uint8_t* nextRow, uint8_t* colorRow, int width,
+                      int bytesPerPixel) {
+  for (int x = 1; x <= width - 2; ++x) {
+    const int average = (source[x - 1] + source[x + 1] + above[x] + below[x]) / 4;
+    const int32_t cooling =
+        coolingAmount(coolMapRow[x % kCoolMapSide], offset, coolBase, coolFactor);
+    const int v = cooling > average ? 0 : average - cooling;
+    nextRow[x] = static_cast<uint8_t>(v);
+    uint8_t* color = colorRow + x * bytesPerPixel;
+    color[0] = fireChannel(kFirePalette.blue[v], brightness);
+    color[1] = fireChannel(kFirePalette.green[v], brightness);
+    color[2] = fireChannel(kFirePalette.red[v], brightness);
+    if (bytesPerPixel == 4) color[3] = fireAlpha(v, brightness);
+  }
+}
+
+namespace {
+
+// nextRow[x] for x in begin..end - 1 (inside 1..width - 2): the average of the four
+// neighbours, less the cooling, saturating at 0.
+void burnHeatSpan(const uint8_t* above, const uint8_t* source, const uint8_t* below,
+                  const uint8_t* coolingRow, uint8_t* nextRow, int begin, int end) {
+  int x = begin;
+#ifdef QEL_INFERNO_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  // 16 cells at a time; the loads reach source[x + 16], inside the row while x + 16 <= end.
+  for (; x + 16 <= end; x += 16) {
+    const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x - 1));
+    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x + 1));
+    const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x));
+    const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(below + x));
+    // Sums of four bytes (at most 1020) in 16-bit lanes, then div 4.
+    const __m128i low = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(left, zero), _mm_unpacklo_epi8(right, zero)),
+                      _mm_add_epi16(_mm_unpacklo_epi8(up, zero), _mm_unpacklo_epi8(down, zero))),
+        2);
+    const __m128i high = _mm_srli_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(left, zero), _mm_unpackhi_epi8(right, zero)),
+                      _mm_add_epi16(_mm_unpackhi_epi8(up, zero), _mm_unpackhi_epi8(down, zero))),
+        2);
+    const __m128i average = _mm_packus_epi16(low, high);
+    // The cooling row repeats its first 16 columns past 255, so the load never wraps.
+    const __m128i cooling =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(coolingRow + (x & (kCoolMapSide - 1))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(nextRow + x), _mm_subs_epu8(average, cooling));
+  }
+#endif
+  for (; x < end; ++x) {
+    const int average = (source[x - 1] + source[x + 1] + above[x] + below[x]) >> 2;
+    const int cooling = coolingRow[x & (kCoolMapSide - 1)];
+    nextRow[x] = static_cast<uint8_t>(average > cooling ? average - cooling : 0);
+  }
+}
+
+}  // namespace
+
+void burnRow(const uint8_t* above, const uint8_t* source, const uint8_t* below,
+             const uint8_t* coolingRow, const BurnTables& tables, uint8_t* nextRow,
+             uint8_t* colorRow, int width, int bytesPerPixel) {
+  if (width < 3) return;
+  burnHeatSpan(above, source, below, coolingRow, nextRow, 1, width - 1);
+  if (bytesPerPixel == 4) {
+    for (int x = 1; x <= width - 2; ++x)
+      std::memcpy(colorRow + 4 * x, tables.colors[nextRow[x]], 4);
+  } else {
+    // Four-byte stores whose fourth byte the next pixel overwrites; the last pixel gets
+    // three bytes so that column width - 1 keeps its contents.
+    for (int x = 1; x < width - 2; ++x) std::memcpy(colorRow + 3 * x, tables.colors[nextRow[x]], 4);
+    std::memcpy(colorRow + 3 * (width - 2), tables.colors[nextRow[width - 2]], 3);
+  }
+}
+
+void burn(const uint8_t* heat, uint8_t* next, uint8_t* colors, int width, int height,
+          int bytesPerPixel, int rise, bool bottomUp, int scroll, const BurnTables& tables) {
+  const int rows = height - rise - 2;
+  if (rows < 1 || width < 3) return;
+  const size_t colorRowBytes = static_cast<size_t>(width) * bytesPerPixel;
+#pragma omp parallel for schedule(static) if (static_cast <long>(rows) * width >= kParallelPixels)
+  for (int r = 1; r <= rows; ++r) {
+    // With the first row at the bottom the heat moves up in memory, otherwise down; the
+    // texture row runs the other way in the first case so that the pattern rises with it.
+    const int source = bottomUp ? r : height - 1 - r;
+    const int destination = bottomUp ? r + rise : height - 1 - r - rise;
+    const int textureRow = bottomUp ? 255 - ((scroll + r) & 255) : (scroll + r) & 255;
+    const uint8_t* sourceRow = heat + static_cast<size_t>(source) * width;
+    burnRow(sourceRow - width, sourceRow, sourceRow + width, tables.cooling[textureRow], tables,
+            next + static_cast<size_t>(destination) * width, colors + destination * colorRowBytes,
+            width, bytesPerPixel);
+  }
+}
+
+void blendHeatRowReference(uint8_t* heat, const uint8_t* next, int count, int factor) {
+  for (int i = 0; i < count; ++i) {
+    heat[i] = static_cast<uint8_t>(moveTowardsByDefinition(heat[i], next[i], factor));
+  }
+}
+
+void blendHeatRow(uint8_t* heat, const uint8_t* next, int count, int factor) {
+  int i = 0;
+#ifdef QEL_INFERNO_SSE2
+  // (heat x (256 - factor) + next x factor) >> 8 in 16-bit lanes: the sum is at most
+  // 255 x 256, so it fits.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i keep = _mm_set1_epi16(static_cast<short>(256 - factor));
+  const __m128i take = _mm_set1_epi16(static_cast<short>(factor));
+  for (; i + 16 <= count; i += 16) {
+    const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(heat + i));
+    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(next + i));
+    const __m128i low =
+        _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(h, zero), keep),
+                                     _mm_mullo_epi16(_mm_unpacklo_epi8(n, zero), take)),
+                       8);
+    const __m128i high =
+        _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(h, zero), keep),
+                                     _mm_mullo_epi16(_mm_unpackhi_epi8(n, zero), take)),
+                       8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(heat + i), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; i < count; ++i) heat[i] = static_cast<uint8_t>(moveTowards(heat[i], next[i], factor));
+}
+
+void blendHeat(uint8_t* heat, const uint8_t* next, int width, int height, int factor) {
+  for (int y = 0; y < height; ++y) {
+    const size_t row = static_cast<size_t>(y) * width;
+    blendHeatRow(heat + row, next + row, width, factor);
+  }
+}
+
+}  // namespace inferno
