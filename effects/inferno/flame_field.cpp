@@ -19,12 +19,35 @@ namespace {
 // more than the work.
 constexpr long kParallelPixels = 1L << 15;
 
-template <int kBytesPerPixel, bool kAlphaWeighted>
+// Ignition without branches in the pixel loop, so that the compiler can vectorise it: the
+// same arithmetic as ignitedHeat (the moved heat in its non-negative form, see
+// moveTowards), with the gain decided per frame.
+template <int kBytesPerPixel, bool kAlphaWeighted, bool kGain>
 void igniteRowOf(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
                  const Controls& c) {
+  const int wB = w.blue, wG = w.green, wR = w.red;
+  const int level = c.keyLevel, range = c.keyRange, gain = c.igniteGain;
+  const int take = c.igniteAmount, keep = 256 - c.igniteAmount;
   for (int x = 0; x < count; ++x) {
-    const int key = brightnessKey(pixels + x * kBytesPerPixel, w, kAlphaWeighted);
-    heat[x] = ignitedHeat(heat[x], key, c);
+    const uint8_t* p = pixels + x * kBytesPerPixel;
+    const int sum = wB * p[0] + wG * p[1] + wR * p[2];
+    int key = kAlphaWeighted ? (sum * p[3]) >> 16 : sum >> 8;
+    const int distance = key - level;
+    const bool passes = (distance < 0 ? -distance : distance) < range;
+    if constexpr (kGain) key = std::min((key * gain) >> 8, 255);
+    const int h = heat[x];
+    const int moved = (h * keep + key * take) >> 8;
+    heat[x] = static_cast<uint8_t>(passes ? moved : h);
+  }
+}
+
+template <int kBytesPerPixel, bool kAlphaWeighted>
+void igniteRowWithGain(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
+                       const Controls& c) {
+  if (c.igniteGain > 256) {
+    igniteRowOf<kBytesPerPixel, kAlphaWeighted, true>(pixels, heat, count, w, c);
+  } else {
+    igniteRowOf<kBytesPerPixel, kAlphaWeighted, false>(pixels, heat, count, w, c);
   }
 }
 
@@ -42,12 +65,12 @@ void igniteRow(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixe
   const KeyWeights w = keyWeights(bytesPerPixel, c.lowWeights);
   if (bytesPerPixel == 4) {
     if (c.alphaWeighted) {
-      igniteRowOf<4, true>(pixels, heat, count, w, c);
+      igniteRowWithGain<4, true>(pixels, heat, count, w, c);
     } else {
-      igniteRowOf<4, false>(pixels, heat, count, w, c);
+      igniteRowWithGain<4, false>(pixels, heat, count, w, c);
     }
   } else {
-    igniteRowOf<3, false>(pixels, heat, count, w, c);
+    igniteRowWithGain<3, false>(pixels, heat, count, w, c);
   }
 }
 

@@ -4,6 +4,11 @@
 #include <cstddef>
 #include <cstring>
 
+#if defined(__SSE2__) && !defined(QEL_NO_SIMD)
+#include <emmintrin.h>
+#define QEL_INFERNO_SSE2 1
+#endif
+
 namespace inferno {
 
 namespace {
@@ -32,6 +37,130 @@ int clampTo(int v, SampleRange range) {
   return v < range.low ? range.low : (v > range.high ? range.high : v);
 }
 
+}  // namespace
+
+void mixRunReference(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count,
+                     int bytesPerPixel, int fireBlend) {
+  for (int i = 0; i < count * bytesPerPixel; i += bytesPerPixel) {
+    const int t = (fire[i] + fire[i + 1] + fire[i + 2]) / 3;
+    for (int c = 0; c < bytesPerPixel; ++c) {
+      const int m = moveTowardsByDefinition(input[i + c], fire[i + c], t);
+      out[i + c] = static_cast<uint8_t>(moveTowardsByDefinition(m, fire[i + c], fireBlend));
+    }
+  }
+}
+
+namespace {
+
+#ifdef QEL_INFERNO_SSE2
+// Two 4-byte pixels widened to eight 16-bit lanes (input and fire) mixed in 16-bit lanes:
+// every product sum is at most 255 x 256, so it fits.
+__m128i mixTwoPixels(__m128i input, __m128i fire, __m128i fireBlend, __m128i keepBlend) {
+  const __m128i kColourOnes = _mm_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0);
+  const __m128i kOneThird = _mm_set1_epi16(21846);  // (s x 21846) >> 16 = s div 3 for s <= 765
+  const __m128i k256 = _mm_set1_epi16(256);
+  // blue + green and red + 0 in 32-bit lanes, then the two halves of each pixel added.
+  __m128i sums = _mm_madd_epi16(fire, kColourOnes);
+  sums = _mm_add_epi32(sums, _mm_srli_epi64(sums, 32));
+  __m128i t = _mm_mulhi_epu16(sums, kOneThird);  // lanes 0 and 4 hold t of each pixel
+  t = _mm_shufflelo_epi16(_mm_shufflehi_epi16(t, 0), 0);
+  const __m128i moved = _mm_srli_epi16(
+      _mm_add_epi16(_mm_mullo_epi16(input, _mm_sub_epi16(k256, t)), _mm_mullo_epi16(fire, t)), 8);
+  return _mm_srli_epi16(
+      _mm_add_epi16(_mm_mullo_epi16(moved, keepBlend), _mm_mullo_epi16(fire, fireBlend)), 8);
+}
+#endif
+
+}  // namespace
+
+void mixRun(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count, int bytesPerPixel,
+            int fireBlend) {
+  int i = 0;
+#ifdef QEL_INFERNO_SSE2
+  if (bytesPerPixel == 4) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i blend = _mm_set1_epi16(static_cast<short>(fireBlend));
+    const __m128i keep = _mm_set1_epi16(static_cast<short>(256 - fireBlend));
+    for (; i + 4 <= count; i += 4) {
+      const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + 4 * i));
+      const __m128i fi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fire + 4 * i));
+      const __m128i low =
+          mixTwoPixels(_mm_unpacklo_epi8(in, zero), _mm_unpacklo_epi8(fi, zero), blend, keep);
+      const __m128i high =
+          mixTwoPixels(_mm_unpackhi_epi8(in, zero), _mm_unpackhi_epi8(fi, zero), blend, keep);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_packus_epi16(low, high));
+    }
+  }
+#endif
+  for (int b = i * bytesPerPixel; i < count; ++i, b += bytesPerPixel) {
+    const int t = (fire[b] + fire[b + 1] + fire[b + 2]) / 3;
+    for (int c = 0; c < bytesPerPixel; ++c)
+      out[b + c] = mixChannel(input[b + c], fire[b + c], t, fireBlend);
+  }
+}
+
+namespace {
+
+// Copies the fire colours sampled by one run of grid positions (one row of one block) to
+// dst, dstStep bytes apart. Sample i is at (originX + ((sampleX + i stepX) >> 16),
+// originY + ((sampleY + i stepY) >> 16)), clamped when kClamp. fireOrigin is the address of
+// grid position 0; kForward tells whether grid positions ascend in memory.
+template <int kBytesPerPixel, bool kForward, bool kClamp>
+void gatherRun(const uint8_t* fireOrigin, int width, int originX, int originY, int32_t sampleX,
+               int32_t sampleY, int32_t stepX, int32_t stepY, int count, SampleRange rangeX,
+               SampleRange rangeY, uint8_t* dst, ptrdiff_t dstStep) {
+  constexpr ptrdiff_t kFireStep = kForward ? kBytesPerPixel : -kBytesPerPixel;
+  for (int i = 0; i < count; ++i) {
+    int x = originX + (sampleX >> 16);
+    int y = originY + (sampleY >> 16);
+    if constexpr (kClamp) {
+      x = clampTo(x, rangeX);
+      y = clampTo(y, rangeY);
+    }
+    std::memcpy(dst, fireOrigin + (static_cast<ptrdiff_t>(y) * width + x) * kFireStep,
+                kBytesPerPixel);
+    dst += dstStep;
+    sampleX += stepX;
+    sampleY += stepY;
+  }
+}
+
+// gatherRun without clamping (every sample known to be inside), four samples at a time:
+// the positions in 32-bit lanes, and each sample's index y x width + x from one 16-bit
+// multiply-add of the pair (x, y) with (1, width) (both below 2^15, the index below 2^26).
+template <int kBytesPerPixel, bool kForward>
+void gatherRunInside(const uint8_t* fireOrigin, int width, int originX, int originY,
+                     int32_t sampleX, int32_t sampleY, int32_t stepX, int32_t stepY, int count,
+                     uint8_t* dst, ptrdiff_t dstStep) {
+  int i = 0;
+#ifdef QEL_INFERNO_SSE2
+  constexpr ptrdiff_t kFireStep = kForward ? kBytesPerPixel : -kBytesPerPixel;
+  __m128i xs = _mm_setr_epi32(sampleX, sampleX + stepX, sampleX + 2 * stepX, sampleX + 3 * stepX);
+  __m128i ys = _mm_setr_epi32(sampleY, sampleY + stepY, sampleY + 2 * stepY, sampleY + 3 * stepY);
+  const __m128i xStep = _mm_set1_epi32(4 * stepX);
+  const __m128i yStep = _mm_set1_epi32(4 * stepY);
+  const __m128i xOrigin = _mm_set1_epi32(originX);
+  const __m128i yOrigin = _mm_set1_epi32(originY);
+  const __m128i rowLength = _mm_set1_epi32(1 | (width << 16));
+  alignas(16) int32_t index[4];
+  for (; i + 4 <= count; i += 4) {
+    const __m128i x = _mm_add_epi32(_mm_srai_epi32(xs, 16), xOrigin);
+    const __m128i y = _mm_add_epi32(_mm_srai_epi32(ys, 16), yOrigin);
+    _mm_store_si128(reinterpret_cast<__m128i*>(index),
+                    _mm_madd_epi16(_mm_or_si128(x, _mm_slli_epi32(y, 16)), rowLength));
+    for (int k = 0; k < 4; ++k) {
+      std::memcpy(dst, fireOrigin + index[k] * kFireStep, kBytesPerPixel);
+      dst += dstStep;
+    }
+    xs = _mm_add_epi32(xs, xStep);
+    ys = _mm_add_epi32(ys, yStep);
+  }
+#endif
+  gatherRun<kBytesPerPixel, kForward, false>(fireOrigin, width, originX, originY,
+                                             sampleX + i * stepX, sampleY + i * stepY, stepX, stepY,
+                                             count - i, {}, {}, dst, dstStep);
+}
+
 // One block row of the composite, row after row so that the output is written in memory
 // order. Positions are kept relative to the block's origin (32 bx, 32 by): the origin is a
 // whole number of pixels, so it cancels in every edge and pixel step and adds unchanged to
@@ -50,16 +179,15 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
   const auto at = [lastIndex](auto* image, ptrdiff_t index) {
     return image + (kBottomUp ? index : lastIndex - index) * kBytesPerPixel;
   };
-  constexpr ptrdiff_t kPixelStep = kBottomUp ? kBytesPerPixel : -kBytesPerPixel;
+  const uint8_t* fireOrigin = at(f.fireColors, 0);
   const FlowVector* top = f.flow->data() + (blockRow % kFlowGridSide) * kFlowGridSide;
   const FlowVector* bottom = f.flow->data() + ((blockRow + 1) % kFlowGridSide) * kFlowGridSide;
+  uint8_t run[kBlockSide * kBytesPerPixel];  // the fire colours of one run, in memory order
 
   for (int j = 0; j < rows; ++j) {
     const ptrdiff_t rowIndex = static_cast<ptrdiff_t>(originY + j) * width;
-    uint8_t* out = at(f.output, rowIndex);
-    const uint8_t* in = at(f.input, rowIndex);
     for (int originX = 0; originX < width; originX += kBlockSide) {
-      const int columns = std::min(kBlockSide, width - originX);
+      const int count = std::min(kBlockSide, width - originX);
       const int gx = (originX / kBlockSide) % kFlowGridSide;
       const int gx1 = (gx + 1) % kFlowGridSide;
       const FlowVector& topLeft = top[gx];
@@ -75,23 +203,32 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
           topRight.dy + j * ((kBlockFixed + bottomRight.dy - topRight.dy) >> kBlockShift);
       const int32_t stepX = (rightX - leftX) >> kBlockShift;
       const int32_t stepY = (rightY - leftY) >> kBlockShift;
-      int32_t sampleX = leftX, sampleY = leftY;
-      for (int i = 0; i < columns; ++i) {
-        const int x = clampTo(originX + (sampleX >> 16), rangeX);
-        const int y = clampTo(originY + (sampleY >> 16), rangeY);
-        const uint8_t* fire = at(f.fireColors, static_cast<ptrdiff_t>(y) * width + x);
-        if constexpr (kFireOnly) {
-          std::memcpy(out, fire, kBytesPerPixel);
-        } else {
-          const int brightness = (fire[0] + fire[1] + fire[2]) / 3;
-          for (int c = 0; c < kBytesPerPixel; ++c) {
-            out[c] = mixChannel(in[c], fire[c], brightness, f.fireBlend);
-          }
-        }
-        out += kPixelStep;
-        in += kPixelStep;
-        sampleX += stepX;
-        sampleY += stepY;
+
+      // Positions move linearly along the run, so its ends bound every sample: when both
+      // ends lie inside the sample range, no sample needs clamping.
+      const int x0 = originX + (leftX >> 16);
+      const int x1 = originX + ((leftX + (count - 1) * stepX) >> 16);
+      const int y0 = originY + (leftY >> 16);
+      const int y1 = originY + ((leftY + (count - 1) * stepY) >> 16);
+      const bool inside = std::min(x0, x1) >= rangeX.low && std::max(x0, x1) <= rangeX.high &&
+                          std::min(y0, y1) >= rangeY.low && std::max(y0, y1) <= rangeY.high;
+
+      // The run's lowest address: its first pixel, or its last one when positions descend.
+      const ptrdiff_t lowest = rowIndex + originX + (kBottomUp ? 0 : count - 1);
+      uint8_t* out = at(f.output, lowest);
+      uint8_t* dst = kFireOnly ? out : run;
+      if constexpr (!kBottomUp) dst += (count - 1) * kBytesPerPixel;
+      constexpr ptrdiff_t kDstStep = kBottomUp ? kBytesPerPixel : -kBytesPerPixel;
+      if (inside) {
+        gatherRunInside<kBytesPerPixel, kBottomUp>(fireOrigin, width, originX, originY, leftX,
+                                                   leftY, stepX, stepY, count, dst, kDstStep);
+      } else {
+        gatherRun<kBytesPerPixel, kBottomUp, true>(fireOrigin, width, originX, originY, leftX,
+                                                   leftY, stepX, stepY, count, rangeX, rangeY, dst,
+                                                   kDstStep);
+      }
+      if constexpr (!kFireOnly) {
+        mixRun(at(f.input, lowest), run, out, count, kBytesPerPixel, f.fireBlend);
       }
     }
   }

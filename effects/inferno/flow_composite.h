@@ -74,6 +74,13 @@ constexpr uint8_t mixChannel(int input, int fire, int brightness, int fireBlend)
   return static_cast<uint8_t>(moveTowards(moveTowards(input, fire, brightness), fire, fireBlend));
 }
 
+// One run of `count` pixels: out[i] = mix of input[i] and fire[i], every channel (alpha
+// too when bytesPerPixel is 4) with the same t. out may be the same memory as input.
+void mixRunReference(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count,
+                     int bytesPerPixel, int fireBlend);
+void mixRun(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count,
+            int bytesPerPixel, int fireBlend);
+
 // Every output pixel from the fire colours displaced by the flow grid, block rows in
 // parallel. Sample positions are kept inside 1 .. width - 2 and 1 .. height - 2 (inside
 // the frame when it is narrower or lower than 3 pixels).
