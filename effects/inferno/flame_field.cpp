@@ -19,9 +19,8 @@ namespace {
 // more than the work.
 constexpr long kParallelPixels = 1L << 15;
 
-// Ignition without branches in the pixel loop, so that the compiler can vectorise it: the
-// same arithmetic as ignitedHeat (the moved heat in its non-negative form, see
-// moveTowards), with the gain decided per frame.
+// Ignition without branches in the pixel loop: the same arithmetic as ignitedHeat (the
+// moved heat in its non-negative form, see moveTowards), with the gain decided per frame.
 template <int kBytesPerPixel, bool kAlphaWeighted, bool kGain>
 void igniteRowOf(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
                  const Controls& c) {
@@ -41,13 +40,102 @@ void igniteRowOf(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeigh
   }
 }
 
+#ifdef QEL_INFERNO_SSE2
+// Keys of four 32-bit pixels in 32-bit lanes. `weights` holds (blue, green, red, 0) twice as
+// 16-bit lanes: one multiply-add gives blue + green and red + 0 per pixel, the two halves
+// are then added. With alpha weighting, (sum x alpha) >> 16 from 32 x 32-bit products of
+// the even and the odd lanes (sum < 2^19, alpha < 2^8: the products stay below 2^27).
+template <bool kAlphaWeighted>
+__m128i keysOfFourPixels(__m128i pixels, __m128i weights) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128 low = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(pixels, zero), weights));
+  const __m128 high = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(pixels, zero), weights));
+  const __m128i sum =
+      _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0))),
+                    _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1))));
+  if constexpr (!kAlphaWeighted) {
+    return _mm_srli_epi32(sum, 8);
+  } else {
+    const __m128i alpha = _mm_srli_epi32(pixels, 24);
+    const __m128i even = _mm_srli_epi64(_mm_mul_epu32(sum, alpha), 16);
+    const __m128i odd =
+        _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(sum, 32), _mm_srli_epi64(alpha, 32)), 16);
+    return _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+  }
+}
+
+// New heat of four cells (32-bit lanes) for their keys, as igniteRowOf: the band test on
+// |key - level|, the capped gain as a multiply-add of (key, 0) with (gain, 0), the move as
+// a multiply-add of (heat, key) with (256 - amount, amount), its low 8 bits kept.
+template <bool kGain>
+__m128i ignitedFour(__m128i heat, __m128i key, __m128i level, __m128i range, __m128i gain,
+                    __m128i amounts) {
+  const __m128i k255 = _mm_set1_epi32(255);
+  const __m128i distance = _mm_sub_epi32(key, level);
+  const __m128i sign = _mm_srai_epi32(distance, 31);
+  const __m128i passes = _mm_cmpgt_epi32(range, _mm_sub_epi32(_mm_xor_si128(distance, sign), sign));
+  if constexpr (kGain) {
+    key = _mm_srli_epi32(_mm_madd_epi16(key, gain), 8);
+    const __m128i over = _mm_cmpgt_epi32(key, k255);
+    key = _mm_or_si128(_mm_and_si128(over, k255), _mm_andnot_si128(over, key));
+  }
+  const __m128i moved = _mm_and_si128(
+      _mm_srli_epi32(_mm_madd_epi16(_mm_or_si128(heat, _mm_slli_epi32(key, 16)), amounts), 8),
+      k255);
+  return _mm_or_si128(_mm_and_si128(passes, moved), _mm_andnot_si128(passes, heat));
+}
+
+// 32-bit pixels, 16 at a time. Returns how many pixels it did.
+template <bool kAlphaWeighted, bool kGain>
+int igniteRowSse2(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
+                  const Controls& c) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i weights = _mm_setr_epi16(w.blue, w.green, w.red, 0, w.blue, w.green, w.red, 0);
+  const __m128i level = _mm_set1_epi32(c.keyLevel);
+  const __m128i range = _mm_set1_epi32(c.keyRange);
+  const __m128i gain = _mm_set1_epi32(c.igniteGain);
+  const __m128i amounts = _mm_set1_epi32((256 - c.igniteAmount) | (c.igniteAmount << 16));
+  int x = 0;
+  for (; x + 16 <= count; x += 16) {
+    const __m128i cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(heat + x));
+    const __m128i cellsLow = _mm_unpacklo_epi8(cells, zero);
+    const __m128i cellsHigh = _mm_unpackhi_epi8(cells, zero);
+    const __m128i h[4] = {_mm_unpacklo_epi16(cellsLow, zero), _mm_unpackhi_epi16(cellsLow, zero),
+                          _mm_unpacklo_epi16(cellsHigh, zero), _mm_unpackhi_epi16(cellsHigh, zero)};
+    __m128i result[4];
+    for (int g = 0; g < 4; ++g) {
+      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * (x + 4 * g)));
+      result[g] = ignitedFour<kGain>(h[g], keysOfFourPixels<kAlphaWeighted>(p, weights), level,
+                                     range, gain, amounts);
+    }
+    // Every lane holds 0..255: the signed packs do not saturate.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(heat + x),
+                     _mm_packus_epi16(_mm_packs_epi32(result[0], result[1]),
+                                      _mm_packs_epi32(result[2], result[3])));
+  }
+  return x;
+}
+#endif
+
+template <int kBytesPerPixel, bool kAlphaWeighted, bool kGain>
+void igniteRowFast(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
+                   const Controls& c) {
+  int done = 0;
+#ifdef QEL_INFERNO_SSE2
+  if constexpr (kBytesPerPixel == 4)
+    done = igniteRowSse2<kAlphaWeighted, kGain>(pixels, heat, count, w, c);
+#endif
+  igniteRowOf<kBytesPerPixel, kAlphaWeighted, kGain>(pixels + done * kBytesPerPixel, heat + done,
+                                                     count - done, w, c);
+}
+
 template <int kBytesPerPixel, bool kAlphaWeighted>
 void igniteRowWithGain(const uint8_t* pixels, uint8_t* heat, int count, const KeyWeights& w,
                        const Controls& c) {
   if (c.igniteGain > 256) {
-    igniteRowOf<kBytesPerPixel, kAlphaWeighted, true>(pixels, heat, count, w, c);
+    igniteRowFast<kBytesPerPixel, kAlphaWeighted, true>(pixels, heat, count, w, c);
   } else {
-    igniteRowOf<kBytesPerPixel, kAlphaWeighted, false>(pixels, heat, count, w, c);
+    igniteRowFast<kBytesPerPixel, kAlphaWeighted, false>(pixels, heat, count, w, c);
   }
 }
 
@@ -56,6 +144,15 @@ void igniteRowWithGain(const uint8_t* pixels, uint8_t* heat, int count, const Ke
 KeyWeights keyWeights(int bytesPerPixel, bool lowWeights) {
   if (bytesPerPixel == 4) return lowWeights ? KeyWeights{606, 279, 476} : KeyWeights{74, 401, 204};
   return lowWeights ? KeyWeights{76, 35, 60} : KeyWeights{9, 50, 25};
+}
+
+void igniteRowReference(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixel,
+                        const Controls& c) {
+  const KeyWeights w = keyWeights(bytesPerPixel, c.lowWeights);
+  const bool alphaWeighted = bytesPerPixel == 4 && c.alphaWeighted;
+  for (int x = 0; x < count; ++x) {
+    heat[x] = ignitedHeat(heat[x], brightnessKey(pixels + x * bytesPerPixel, w, alphaWeighted), c);
+  }
 }
 
 void igniteRow(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixel,

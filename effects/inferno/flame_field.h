@@ -41,7 +41,10 @@ constexpr uint8_t ignitedHeat(int heat, int key, const Controls& c) {
   return static_cast<uint8_t>(heat + (((key - heat) * c.igniteAmount) >> 8));
 }
 
-// One row of ignition: `count` pixels of `pixels` into `heat`.
+// One row of ignition: `count` pixels of `pixels` into `heat`. The reference form applies
+// brightnessKey and ignitedHeat pixel by pixel; igniteRow is the optimised one.
+void igniteRowReference(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixel,
+                        const Controls& c);
 void igniteRow(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixel,
                const Controls& c);
 

@@ -270,6 +270,31 @@ TEST(InfernoIgnition, BandTestIsStrict) {
   EXPECT_EQ(heat, 49);
 }
 
+TEST(InfernoIgnition, RowMatchesItsDefinition) {
+  // Random pixels over random heat, for controls around every branch: both weight sets,
+  // gain on and off, alpha weighting, narrow and wide bands, amounts 0..256.
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 200; ++trial) {
+    const int p = trial % 2 ? 4 : 3;
+    const int count = static_cast<int>(rng() % 70);
+    Controls c = defaultControls();
+    c.keyLevel = static_cast<int>(rng() % 256);
+    c.keyRange = trial % 7 == 0 ? 255 : static_cast<int>(rng() % 256);
+    c.lowWeights = rng() % 2;
+    c.igniteAmount = trial % 5 == 0 ? 256 : static_cast<int>(rng() % 257);
+    c.igniteGain = trial % 3 == 0 ? 256 + static_cast<int>(rng() % 513) : 256;
+    if (c.igniteGain > 256) c.igniteAmount = 256;
+    c.alphaWeighted = trial % 4 == 1;
+    std::vector<uint8_t> pixels(count * p), heat(count);
+    for (auto& v : pixels) v = static_cast<uint8_t>(rng());
+    for (auto& v : heat) v = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> expected = heat;
+    igniteRowReference(pixels.data(), expected.data(), count, p, c);
+    igniteRow(pixels.data(), heat.data(), count, p, c);
+    ASSERT_EQ(heat, expected) << "trial " << trial << ", " << count << " pixels of " << p;
+  }
+}
+
 // ---- Burn ---------------------------------------------------------------------------------
 
 constexpr uint8_t kSentinel = 0xA7;
@@ -596,6 +621,27 @@ TEST(InfernoComposite, MixExamples) {
     EXPECT_EQ(std::memcmp(im.outPixel(1, 1), k.out, 4), 0)
         << int(im.outPixel(1, 1)[0]) << " " << int(im.outPixel(1, 1)[1]) << " "
         << int(im.outPixel(1, 1)[2]) << " " << int(im.outPixel(1, 1)[3]);
+  }
+}
+
+TEST(InfernoComposite, MixRunMatchesItsDefinition) {
+  std::mt19937 rng(21);
+  const int counts[] = {0, 1, 3, 4, 5, 7, 8, 9, 31, 32};
+  for (int count : counts) {
+    for (int p : {3, 4}) {
+      for (int fireBlend : {0, 1, 128, 255}) {
+        std::vector<uint8_t> input(count * p), fire(count * p);
+        for (auto& v : input) v = static_cast<uint8_t>(rng());
+        for (auto& v : fire) v = static_cast<uint8_t>(rng());
+        if (count > 1) std::fill(fire.begin(), fire.begin() + p, 255);  // t = 255
+        std::vector<uint8_t> expected(count * p, kSentinel), out(count * p, kSentinel);
+        mixRunReference(input.data(), fire.data(), expected.data(), count, p, fireBlend);
+        mixRun(input.data(), fire.data(), out.data(), count, p, fireBlend);
+        ASSERT_EQ(out, expected) << count << " pixels of " << p << ", fb " << fireBlend;
+        mixRun(input.data(), fire.data(), input.data(), count, p, fireBlend);  // in place
+        ASSERT_EQ(input, expected) << "in place, " << count << " pixels of " << p;
+      }
+    }
   }
 }
 
