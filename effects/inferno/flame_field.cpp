@@ -174,6 +174,8 @@ void igniteRow(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixe
 void ignite(const uint8_t* frame, uint8_t* heat, int width, int height, int bytesPerPixel,
             const Controls& c) {
   const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
+  // Every cell depends only on its own pixel: rows may run on any thread.
+#pragma omp parallel for schedule(static) if (static_cast <long>(width) * height >= kParallelPixels)
   for (int y = 0; y < height; ++y) {
     igniteRow(frame + y * rowBytes, heat + static_cast<size_t>(y) * width, width, bytesPerPixel, c);
   }
@@ -269,8 +271,17 @@ void burnRow(const uint8_t* above, const uint8_t* source, const uint8_t* below,
   if (width < 3) return;
   burnHeatSpan(above, source, below, coolingRow, nextRow, 1, width - 1);
   if (bytesPerPixel == 4) {
-    for (int x = 1; x <= width - 2; ++x)
-      std::memcpy(colorRow + 4 * x, tables.colors[nextRow[x]], 4);
+    // Four cells per step from one 32-bit load of the heat row.
+    int x = 1;
+    for (; x + 4 <= width - 1; x += 4) {
+      uint32_t cells;
+      std::memcpy(&cells, nextRow + x, 4);
+      std::memcpy(colorRow + 4 * x, tables.colors[cells & 255], 4);
+      std::memcpy(colorRow + 4 * x + 4, tables.colors[(cells >> 8) & 255], 4);
+      std::memcpy(colorRow + 4 * x + 8, tables.colors[(cells >> 16) & 255], 4);
+      std::memcpy(colorRow + 4 * x + 12, tables.colors[cells >> 24], 4);
+    }
+    for (; x <= width - 2; ++x) std::memcpy(colorRow + 4 * x, tables.colors[nextRow[x]], 4);
   } else {
     // Four-byte stores whose fourth byte the next pixel overwrites; the last pixel gets
     // three bytes so that column width - 1 keeps its contents.
@@ -330,6 +341,7 @@ void blendHeatRow(uint8_t* heat, const uint8_t* next, int count, int factor) {
 }
 
 void blendHeat(uint8_t* heat, const uint8_t* next, int width, int height, int factor) {
+#pragma omp parallel for schedule(static) if (static_cast <long>(width) * height >= kParallelPixels)
   for (int y = 0; y < height; ++y) {
     const size_t row = static_cast<size_t>(y) * width;
     blendHeatRow(heat + row, next + row, width, factor);

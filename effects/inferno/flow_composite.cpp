@@ -101,64 +101,82 @@ void mixRun(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count, 
 
 namespace {
 
-// Copies the fire colours sampled by one run of grid positions (one row of one block) to
-// dst, dstStep bytes apart. Sample i is at (originX + ((sampleX + i stepX) >> 16),
-// originY + ((sampleY + i stepY) >> 16)), clamped when kClamp. fireOrigin is the address of
-// grid position 0; kForward tells whether grid positions ascend in memory.
+// The fire colour image as the composite reads it: grid position index v x width + u is
+// memory pixel index, or lastIndex - index when grid positions descend in memory.
+struct FireImage {
+  const uint8_t* pixels;
+  int width;
+  uint32_t lastIndex;  // width x height - 1, below 2^26
+};
+
+// One run of samples (one row of one block): sample i lies at
+// (originX + ((x + i stepX) >> 16), originY + ((y + i stepY) >> 16)).
+struct SampleRun {
+  int originX, originY;
+  int32_t x, y, stepX, stepY;
+  int count;
+};
+
+template <bool kForward>
+uint32_t memoryIndex(const FireImage& fire, uint32_t index) {
+  return kForward ? index : fire.lastIndex - index;
+}
+
+// Copies the fire colours of a run to dst, dstStep bytes apart, clamping each sample into
+// the sample ranges when kClamp.
 template <int kBytesPerPixel, bool kForward, bool kClamp>
-void gatherRun(const uint8_t* fireOrigin, int width, int originX, int originY, int32_t sampleX,
-               int32_t sampleY, int32_t stepX, int32_t stepY, int count, SampleRange rangeX,
-               SampleRange rangeY, uint8_t* dst, ptrdiff_t dstStep) {
-  constexpr ptrdiff_t kFireStep = kForward ? kBytesPerPixel : -kBytesPerPixel;
-  for (int i = 0; i < count; ++i) {
-    int x = originX + (sampleX >> 16);
-    int y = originY + (sampleY >> 16);
+void gatherRun(const FireImage& fire, SampleRun run, SampleRange rangeX, SampleRange rangeY,
+               uint8_t* dst, ptrdiff_t dstStep) {
+  for (int i = 0; i < run.count; ++i) {
+    int x = run.originX + (run.x >> 16);
+    int y = run.originY + (run.y >> 16);
     if constexpr (kClamp) {
       x = clampTo(x, rangeX);
       y = clampTo(y, rangeY);
     }
-    std::memcpy(dst, fireOrigin + (static_cast<ptrdiff_t>(y) * width + x) * kFireStep,
+    const uint32_t index = static_cast<uint32_t>(y) * static_cast<uint32_t>(fire.width) + x;
+    std::memcpy(dst, fire.pixels + size_t{memoryIndex<kForward>(fire, index)} * kBytesPerPixel,
                 kBytesPerPixel);
     dst += dstStep;
-    sampleX += stepX;
-    sampleY += stepY;
+    run.x += run.stepX;
+    run.y += run.stepY;
   }
 }
 
-// gatherRun without clamping (every sample known to be inside), four samples at a time:
-// the positions in 32-bit lanes, and each sample's index y x width + x from one 16-bit
+// gatherRun for a run whose samples all lie inside the ranges, four samples at a time: the
+// positions in 32-bit lanes, and each sample's index y x width + x from one 16-bit
 // multiply-add of the pair (x, y) with (1, width) (both below 2^15, the index below 2^26).
 template <int kBytesPerPixel, bool kForward>
-void gatherRunInside(const uint8_t* fireOrigin, int width, int originX, int originY,
-                     int32_t sampleX, int32_t sampleY, int32_t stepX, int32_t stepY, int count,
-                     uint8_t* dst, ptrdiff_t dstStep) {
-  int i = 0;
+void gatherRunInside(const FireImage& fire, SampleRun run, uint8_t* dst, ptrdiff_t dstStep) {
 #ifdef QEL_INFERNO_SSE2
-  constexpr ptrdiff_t kFireStep = kForward ? kBytesPerPixel : -kBytesPerPixel;
-  __m128i xs = _mm_setr_epi32(sampleX, sampleX + stepX, sampleX + 2 * stepX, sampleX + 3 * stepX);
-  __m128i ys = _mm_setr_epi32(sampleY, sampleY + stepY, sampleY + 2 * stepY, sampleY + 3 * stepY);
-  const __m128i xStep = _mm_set1_epi32(4 * stepX);
-  const __m128i yStep = _mm_set1_epi32(4 * stepY);
-  const __m128i xOrigin = _mm_set1_epi32(originX);
-  const __m128i yOrigin = _mm_set1_epi32(originY);
-  const __m128i rowLength = _mm_set1_epi32(1 | (width << 16));
-  alignas(16) int32_t index[4];
-  for (; i + 4 <= count; i += 4) {
+  __m128i xs =
+      _mm_setr_epi32(run.x, run.x + run.stepX, run.x + 2 * run.stepX, run.x + 3 * run.stepX);
+  __m128i ys =
+      _mm_setr_epi32(run.y, run.y + run.stepY, run.y + 2 * run.stepY, run.y + 3 * run.stepY);
+  const __m128i xStep = _mm_set1_epi32(4 * run.stepX);
+  const __m128i yStep = _mm_set1_epi32(4 * run.stepY);
+  const __m128i xOrigin = _mm_set1_epi32(run.originX);
+  const __m128i yOrigin = _mm_set1_epi32(run.originY);
+  const __m128i rowLength = _mm_set1_epi32(1 | (fire.width << 16));
+  const __m128i last = _mm_set1_epi32(static_cast<int32_t>(fire.lastIndex));
+  alignas(16) uint32_t index[4];
+  for (; run.count >= 4; run.count -= 4) {
     const __m128i x = _mm_add_epi32(_mm_srai_epi32(xs, 16), xOrigin);
     const __m128i y = _mm_add_epi32(_mm_srai_epi32(ys, 16), yOrigin);
-    _mm_store_si128(reinterpret_cast<__m128i*>(index),
-                    _mm_madd_epi16(_mm_or_si128(x, _mm_slli_epi32(y, 16)), rowLength));
+    __m128i gridIndex = _mm_madd_epi16(_mm_or_si128(x, _mm_slli_epi32(y, 16)), rowLength);
+    if constexpr (!kForward) gridIndex = _mm_sub_epi32(last, gridIndex);
+    _mm_store_si128(reinterpret_cast<__m128i*>(index), gridIndex);
     for (int k = 0; k < 4; ++k) {
-      std::memcpy(dst, fireOrigin + index[k] * kFireStep, kBytesPerPixel);
+      std::memcpy(dst, fire.pixels + size_t{index[k]} * kBytesPerPixel, kBytesPerPixel);
       dst += dstStep;
     }
     xs = _mm_add_epi32(xs, xStep);
     ys = _mm_add_epi32(ys, yStep);
+    run.x += 4 * run.stepX;
+    run.y += 4 * run.stepY;
   }
 #endif
-  gatherRun<kBytesPerPixel, kForward, false>(fireOrigin, width, originX, originY,
-                                             sampleX + i * stepX, sampleY + i * stepY, stepX, stepY,
-                                             count - i, {}, {}, dst, dstStep);
+  gatherRun<kBytesPerPixel, kForward, false>(fire, run, {}, {}, dst, dstStep);
 }
 
 // One block row of the composite, row after row so that the output is written in memory
@@ -179,10 +197,10 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
   const auto at = [lastIndex](auto* image, ptrdiff_t index) {
     return image + (kBottomUp ? index : lastIndex - index) * kBytesPerPixel;
   };
-  const uint8_t* fireOrigin = at(f.fireColors, 0);
+  const FireImage fire = {f.fireColors, width, static_cast<uint32_t>(lastIndex)};
   const FlowVector* top = f.flow->data() + (blockRow % kFlowGridSide) * kFlowGridSide;
   const FlowVector* bottom = f.flow->data() + ((blockRow + 1) % kFlowGridSide) * kFlowGridSide;
-  uint8_t run[kBlockSide * kBytesPerPixel];  // the fire colours of one run, in memory order
+  uint8_t runColors[kBlockSide * kBytesPerPixel];  // fire colours of one run, memory order
 
   for (int j = 0; j < rows; ++j) {
     const ptrdiff_t rowIndex = static_cast<ptrdiff_t>(originY + j) * width;
@@ -216,19 +234,17 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
       // The run's lowest address: its first pixel, or its last one when positions descend.
       const ptrdiff_t lowest = rowIndex + originX + (kBottomUp ? 0 : count - 1);
       uint8_t* out = at(f.output, lowest);
-      uint8_t* dst = kFireOnly ? out : run;
+      uint8_t* dst = kFireOnly ? out : runColors;
       if constexpr (!kBottomUp) dst += (count - 1) * kBytesPerPixel;
       constexpr ptrdiff_t kDstStep = kBottomUp ? kBytesPerPixel : -kBytesPerPixel;
+      const SampleRun samples = {originX, originY, leftX, leftY, stepX, stepY, count};
       if (inside) {
-        gatherRunInside<kBytesPerPixel, kBottomUp>(fireOrigin, width, originX, originY, leftX,
-                                                   leftY, stepX, stepY, count, dst, kDstStep);
+        gatherRunInside<kBytesPerPixel, kBottomUp>(fire, samples, dst, kDstStep);
       } else {
-        gatherRun<kBytesPerPixel, kBottomUp, true>(fireOrigin, width, originX, originY, leftX,
-                                                   leftY, stepX, stepY, count, rangeX, rangeY, dst,
-                                                   kDstStep);
+        gatherRun<kBytesPerPixel, kBottomUp, true>(fire, samples, rangeX, rangeY, dst, kDstStep);
       }
       if constexpr (!kFireOnly) {
-        mixRun(at(f.input, lowest), run, out, count, kBytesPerPixel, f.fireBlend);
+        mixRun(at(f.input, lowest), runColors, out, count, kBytesPerPixel, f.fireBlend);
       }
     }
   }
