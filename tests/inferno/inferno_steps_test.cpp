@@ -680,8 +680,11 @@ void expectCompositeMatchesReference(int width, int height, int p, bool bottomUp
 TEST(InfernoComposite, MatchesReferenceForSizesOrientationsAndBlends) {
   struct Size {
     int width, height;
-  } sizes[] = {{1, 1},   {1, 3},   {2, 2},   {3, 1},   {3, 3},     {2, 40},   {40, 2},
-               {31, 33}, {32, 32}, {64, 33}, {97, 65}, {1100, 70}, {70, 1060}};
+  } sizes[] = {
+      {1, 1},   {1, 3},   {2, 2},   {3, 1},     {3, 3},     {2, 40},   {40, 2}, {31, 33},
+      {32, 32}, {64, 33}, {97, 65}, {1100, 40}, {40, 1060}, {32767, 3}};  // wide enough for 16.16
+                                                                          // corners past 2^31 when
+                                                                          // taken absolutely
   uint32_t seed = 10;
   for (const Size& s : sizes) {
     for (int p : {3, 4}) {
