@@ -48,7 +48,8 @@ void igniteRowReference(const uint8_t* pixels, uint8_t* heat, int count, int byt
 void igniteRow(const uint8_t* pixels, uint8_t* heat, int count, int bytesPerPixel,
                const Controls& c);
 
-// Ignition over a whole frame (every pixel, memory order, whatever the orientation).
+// Ignition over a whole frame (every pixel, whatever the orientation). Each cell depends
+// only on its own pixel, so rows run in parallel; the result is the same on any thread count.
 void ignite(const uint8_t* frame, uint8_t* heat, int width, int height, int bytesPerPixel,
             const Controls& c);
 
@@ -118,7 +119,8 @@ void burn(const uint8_t* heat, uint8_t* next, uint8_t* colors, int width, int he
 void blendHeatRowReference(uint8_t* heat, const uint8_t* next, int count, int factor);
 void blendHeatRow(uint8_t* heat, const uint8_t* next, int count, int factor);
 
-// heat[i] moves towards next[i] by factor / 256 (0..256), floored, for every cell.
+// heat[i] moves towards next[i] by factor / 256 (0..256), floored, for every cell; rows in
+// parallel (each cell depends only on itself).
 void blendHeat(uint8_t* heat, const uint8_t* next, int width, int height, int factor);
 
 }  // namespace inferno
