@@ -78,8 +78,8 @@ constexpr uint8_t mixChannel(int input, int fire, int brightness, int fireBlend)
 // too when bytesPerPixel is 4) with the same t. out may be the same memory as input.
 void mixRunReference(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count,
                      int bytesPerPixel, int fireBlend);
-void mixRun(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count,
-            int bytesPerPixel, int fireBlend);
+void mixRun(const uint8_t* input, const uint8_t* fire, uint8_t* out, int count, int bytesPerPixel,
+            int fireBlend);
 
 // Every output pixel from the fire colours displaced by the flow grid, block rows in
 // parallel. Sample positions are kept inside 1 .. width - 2 and 1 .. height - 2 (inside
