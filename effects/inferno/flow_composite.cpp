@@ -231,6 +231,23 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
       const bool inside = std::min(x0, x1) >= rangeX.low && std::max(x0, x1) <= rangeX.high &&
                           std::min(y0, y1) >= rangeY.low && std::max(y0, y1) <= rangeY.high;
 
+#ifdef QEL_INFERNO_SSE2
+      // Samples move down the fire image by about a row per output row, one line per block:
+      // more streams than a hardware prefetcher follows. Ask for the lines that this run will
+      // read on the next row (first, middle and last sample, one row further).
+      {
+        const int yNext = clampTo(std::max(y0, y1) + 1, rangeY);
+        const int xMid = (x0 + x1) >> 1;
+        for (int x : {x0, xMid, x1}) {
+          const uint32_t index = static_cast<uint32_t>(yNext) * width + clampTo(x, rangeX);
+          _mm_prefetch(
+              reinterpret_cast<const char*>(
+                  fire.pixels + size_t{memoryIndex<kBottomUp>(fire, index)} * kBytesPerPixel),
+              _MM_HINT_T0);
+        }
+      }
+#endif
+
       // The run's lowest address: its first pixel, or its last one when positions descend.
       const ptrdiff_t lowest = rowIndex + originX + (kBottomUp ? 0 : count - 1);
       uint8_t* out = at(f.output, lowest);
