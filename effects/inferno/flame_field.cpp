@@ -175,7 +175,7 @@ void ignite(const uint8_t* frame, uint8_t* heat, int width, int height, int byte
             const Controls& c) {
   const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
   // Every cell depends only on its own pixel: rows may run on any thread.
-  const bool parallel = static_cast<long>(width) * height >= kParallelPixels;
+  [[maybe_unused]] const bool parallel = static_cast<long>(width) * height >= kParallelPixels;
 #pragma omp parallel for schedule(static) if (parallel)
   for (int y = 0; y < height; ++y) {
     igniteRow(frame + y * rowBytes, heat + static_cast<size_t>(y) * width, width, bytesPerPixel, c);
@@ -296,7 +296,7 @@ void burn(const uint8_t* heat, uint8_t* next, uint8_t* colors, int width, int he
   const int rows = height - rise - 2;
   if (rows < 1 || width < 3) return;
   const size_t colorRowBytes = static_cast<size_t>(width) * bytesPerPixel;
-  const bool parallel = static_cast<long>(rows) * width >= kParallelPixels;
+  [[maybe_unused]] const bool parallel = static_cast<long>(rows) * width >= kParallelPixels;
 #pragma omp parallel for schedule(static) if (parallel)
   for (int r = 1; r <= rows; ++r) {
     // With the first row at the bottom the heat moves up in memory, otherwise down; the
@@ -343,7 +343,7 @@ void blendHeatRow(uint8_t* heat, const uint8_t* next, int count, int factor) {
 }
 
 void blendHeat(uint8_t* heat, const uint8_t* next, int width, int height, int factor) {
-  const bool parallel = static_cast<long>(width) * height >= kParallelPixels;
+  [[maybe_unused]] const bool parallel = static_cast<long>(width) * height >= kParallelPixels;
 #pragma omp parallel for schedule(static) if (parallel)
   for (int y = 0; y < height; ++y) {
     const size_t row = static_cast<size_t>(y) * width;

@@ -270,7 +270,7 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
 template <int kBytesPerPixel, bool kBottomUp, bool kFireOnly>
 void compositeAll(const CompositeFrame& f) {
   const int blockRows = f.height / kBlockSide + 1;
-  const bool parallel = static_cast<long>(f.width) * f.height >= kParallelPixels;
+  [[maybe_unused]] const bool parallel = static_cast<long>(f.width) * f.height >= kParallelPixels;
 #pragma omp parallel for schedule(static) if (parallel)
   for (int by = 0; by < blockRows; ++by) {
     compositeBlockRow<kBytesPerPixel, kBottomUp, kFireOnly>(f, by);
