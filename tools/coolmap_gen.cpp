@@ -13,7 +13,7 @@
 //         0.3 at 16 pixels and gone at 32) and 16 % in fine detail (s = 1.45);
 //       texture 2 (clouds with grain): 54 % in the same blobs, 19 % in the same fine detail
 //         and 27 % in per-pixel white grain (no blur).
-//  3. The sum is mapped by rank onto a target distribution (histogram specification): the
+//  3. The sum is mapped by rank onto a target distribution (histogram matching): the
 //     value of the pixel of rank i is Q((i + 0.5) / 65536), where
 //       Q(p) = clamp(round(mean + scale * g(invPhi(p))), 0, maxValue)
 //     and g(x) = c * tanh(x / c), with c = cLow below the median and cHigh above it, flattens
