@@ -46,8 +46,8 @@ constexpr double kPi = 3.14159265358979323846;
 using Texture = std::vector<uint8_t>;
 using Field = std::vector<double>;
 
-// splitmix64: a small, fully specified 64-bit generator, so the recipe needs no library's
-// unspecified random engine.
+// splitmix64: a small 64-bit generator defined by its few lines, so the recipe needs no
+// library random engine whose output may differ between implementations.
 class SplitMix64 {
  public:
   explicit SplitMix64(uint64_t seed) : state_(seed) {}
