@@ -147,7 +147,9 @@ void gatherRun(const FireImage& fire, SampleRun run, SampleRange rangeX, SampleR
 // positions in 32-bit lanes, and each sample's index y x width + x from one 16-bit
 // multiply-add of the pair (x, y) with (1, width) (both below 2^15, the index below 2^26).
 template <int kBytesPerPixel, bool kForward>
-void gatherRunInside(const FireImage& fire, SampleRun run, uint8_t* dst, ptrdiff_t dstStep) {
+// Inlined into the row loop so that its constants are set up once per row, not per run.
+[[gnu::always_inline]] inline void gatherRunInside(const FireImage& fire, SampleRun run,
+                                                   uint8_t* dst, ptrdiff_t dstStep) {
 #ifdef QEL_INFERNO_SSE2
   __m128i xs =
       _mm_setr_epi32(run.x, run.x + run.stepX, run.x + 2 * run.stepX, run.x + 3 * run.stepX);
@@ -235,15 +237,12 @@ void compositeBlockRow(const CompositeFrame& f, int blockRow) {
       // Samples move down the fire image by about a row per output row, one line per block:
       // more streams than a hardware prefetcher follows. Ask for the lines that this run will
       // read on the next row (first, middle and last sample, one row further).
-      {
-        const int yNext = clampTo(std::max(y0, y1) + 1, rangeY);
-        const int xMid = (x0 + x1) >> 1;
-        for (int x : {x0, xMid, x1}) {
-          const uint32_t index = static_cast<uint32_t>(yNext) * width + clampTo(x, rangeX);
-          _mm_prefetch(
-              reinterpret_cast<const char*>(
-                  fire.pixels + size_t{memoryIndex<kBottomUp>(fire, index)} * kBytesPerPixel),
-              _MM_HINT_T0);
+      if (inside && std::max(y0, y1) < rangeY.high) {
+        const uint32_t rowStart = static_cast<uint32_t>(std::max(y0, y1) + 1) * width;
+        for (int x : {x0, (x0 + x1) >> 1, x1}) {
+          const uint32_t index = memoryIndex<kBottomUp>(fire, rowStart + x);
+          _mm_prefetch(reinterpret_cast<const char*>(fire.pixels + size_t{index} * kBytesPerPixel),
+                       _MM_HINT_T0);
         }
       }
 #endif
