@@ -19,8 +19,11 @@ function(qel_add_plugin name)
     target_link_options(${name} PRIVATE
       "${PROJECT_SOURCE_DIR}/shell/plugin.def" -static -static-libgcc -static-libstdc++)
   else()
+    # The effects' loops run on OpenMP worker threads, which outlive a frame. A host that
+    # unloads the plug-in right after a frame would unmap the runtime under them: once
+    # loaded, the module (and so the runtime it brought in) stays mapped.
     target_link_options(${name} PRIVATE
-      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map")
+      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,-z,nodelete)
     if(NOT QEL_PLUGIN_UNDEFINED_FROM_HOST)  # set by the clang sanitizer builds
       target_link_options(${name} PRIVATE -Wl,--no-undefined)
     endif()
@@ -61,7 +64,8 @@ function(qel_add_frei0r_plugin name)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   target_link_options(${target} PRIVATE
-    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frei0r/frei0r.map" -Wl,--no-undefined)
+    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frei0r/frei0r.map" -Wl,--no-undefined
+    -Wl,-z,nodelete)  # kept mapped for the OpenMP workers, as the FreeFrame modules
   set_property(GLOBAL APPEND PROPERTY QEL_FREI0R_PLUGINS ${target})
 endfunction()
 
