@@ -18,8 +18,11 @@ function(qel_add_plugin name)
     target_link_options(${name} PRIVATE
       "${PROJECT_SOURCE_DIR}/shell/plugin.def" -static -static-libgcc -static-libstdc++)
   else()
+    # nodelete: a host that unloads the plug-in must not unmap the OpenMP runtime it
+    # brought in while that runtime's idle worker threads still run its code.
     target_link_options(${name} PRIVATE
-      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined)
+      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined
+      -Wl,-z,nodelete)
   endif()
   set_property(GLOBAL APPEND PROPERTY QEL_PLUGINS ${name})
 endfunction()
