@@ -15,7 +15,7 @@ namespace stains {
 namespace {
 
 // Below this many particles a motion step stays on the calling thread.
-constexpr int kParallelParticles = 64;
+constexpr int kParallelParticles = 256;
 
 constexpr float kSeedVelocityScale = 0.001f;  // seeded velocity = -0.001 x position
 constexpr float kForceScale = 0.1f;           // s = (k / dist^3) x 0.1

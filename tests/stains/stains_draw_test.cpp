@@ -90,34 +90,55 @@ TEST(StainsStamp, DiameterTwoPaintsOnlyItsCentre) {
 }
 
 // The clipped walk, whole or in bands of rows, paints the same bytes as the plain walk:
-// dots inside, across every border, larger than the frame, centred off the frame.
+// dots inside, across every border, larger than the frame, centred off the frame, and
+// rows wider than one weighted piece (1024 pixels).
 TEST(StainsStamp, ClippedAndBandedStampEqualsThePlainWalk) {
   const BrushSpans spans = computeBrushSpans(StainBrush);
-  const int width = 97, height = 61;
-  const int kDiameters[] = {2, 3, 4, 5, 17, 63, 64, 127, 128, 129, 255, 301, 1001};
-  const int kCentres[][2] = {{48, 30}, {1, 1}, {95, 59},  {1, 30},   {95, 30},  {48, 1},
-                             {48, 59}, {0, 0}, {-40, 20}, {130, 70}, {20, -200}};
+  struct Frame {
+    int width, height;
+    std::vector<int> diameters;
+    std::vector<std::pair<int, int>> centres;
+  };
+  const Frame kFrames[] = {
+      {97,
+       61,
+       {2, 3, 4, 5, 15, 16, 17, 63, 64, 127, 128, 129, 255, 301, 1001},
+       {{48, 30},
+        {1, 1},
+        {95, 59},
+        {1, 30},
+        {95, 30},
+        {48, 1},
+        {48, 59},
+        {0, 0},
+        {-40, 20},
+        {130, 70},
+        {20, -200}}},
+      {2600, 9, {1500, 2049, 2999, 5000}, {{1300, 4}, {1, 1}, {2598, 7}, {900, 2}}},
+  };
   const float kScales[] = {1.0f, 0.55f, 0.05f, 0.0043f};
   const int kBandRows[] = {1, 7, 32};
-  for (int bpp : {3, 4}) {
-    const std::vector<uint8_t> canvas = noiseCanvas(width, height, bpp, 5);
-    int variant = 0;
-    for (int d : kDiameters) {
-      for (const auto& centre : kCentres) {
-        const float scale = kScales[variant++ % 4];
-        const DotJob dot = dotAt(centre[0], centre[1], d, scale, 250, 3, 128);
-        std::vector<uint8_t> reference = canvas;
-        stampDotReference(reference.data(), width, height, bpp, dot, StainBrush);
-        std::vector<uint8_t> whole = canvas;
-        paintDotRows(whole.data(), width, bpp, dot, 0, height, StainBrush, spans);
-        ASSERT_EQ(whole, reference) << "d " << d << " at " << centre[0] << "," << centre[1];
-        for (int rows : kBandRows) {
-          std::vector<uint8_t> banded = canvas;
-          for (int y = 0; y < height; y += rows) {
-            paintDotRows(banded.data(), width, bpp, dot, y, std::min(height, y + rows), StainBrush,
-                         spans);
+  for (const Frame& f : kFrames) {
+    for (int bpp : {3, 4}) {
+      const std::vector<uint8_t> canvas = noiseCanvas(f.width, f.height, bpp, 5);
+      int variant = 0;
+      for (int d : f.diameters) {
+        for (const auto& [sx, sy] : f.centres) {
+          const float scale = kScales[variant++ % 4];
+          const DotJob dot = dotAt(sx, sy, d, scale, 250, 3, 128);
+          std::vector<uint8_t> reference = canvas;
+          stampDotReference(reference.data(), f.width, f.height, bpp, dot, StainBrush);
+          std::vector<uint8_t> whole = canvas;
+          paintDotRows(whole.data(), f.width, bpp, dot, 0, f.height, StainBrush, spans);
+          ASSERT_TRUE(whole == reference) << "d " << d << " at " << sx << "," << sy << ", " << bpp;
+          for (int rows : kBandRows) {
+            std::vector<uint8_t> banded = canvas;
+            for (int y = 0; y < f.height; y += rows) {
+              paintDotRows(banded.data(), f.width, bpp, dot, y, std::min(f.height, y + rows),
+                           StainBrush, spans);
+            }
+            ASSERT_TRUE(banded == reference) << "d " << d << " in bands of " << rows;
           }
-          ASSERT_EQ(banded, reference) << "d " << d << " in bands of " << rows;
         }
       }
     }
