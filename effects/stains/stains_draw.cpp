@@ -173,7 +173,7 @@ void paintBands(const DotJob* jobs, int count, uint8_t* canvas, uint8_t* output,
                 int height, const uint8_t* brush, const BrushSpans& spans) {
   const size_t stride = static_cast<size_t>(width) * Bpp;
   const int bands = (height + kBandRows - 1) / kBandRows;
-  const bool parallel = bands > 1 && long(width) * height >= kParallelPixels;
+  [[maybe_unused]] const bool parallel = bands > 1 && long(width) * height >= kParallelPixels;
 #pragma omp parallel if (parallel)
   {
     ScopedFlushDenormals floatMode;
