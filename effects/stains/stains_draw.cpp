@@ -82,14 +82,14 @@ void blendRun(uint8_t* p, const uint16_t* weights, int bytes, const uint8_t* col
       const int channel = (g * 8 + j) % Bpp;
       lanes[j] = channel < 3 ? colour[channel] : 0;
     }
-    c[g] = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
+    c[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
   }
   int i = 0;
   int phase = 0;  // colour register of the lanes at byte i
   for (; i + 16 <= bytes; i += 16) {
     const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i w0 = _mm_load_si128(reinterpret_cast<const __m128i*>(weights + i));
-    const __m128i w1 = _mm_load_si128(reinterpret_cast<const __m128i*>(weights + i + 8));
+    const __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i));
+    const __m128i w1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i + 8));
     const int next = Bpp == 4 ? 0 : (phase == 2 ? 0 : phase + 1);
     const __m128i lo = blendLanes(_mm_unpacklo_epi8(px, zero), c[phase], w0);
     const __m128i hi = blendLanes(_mm_unpackhi_epi8(px, zero), c[next], w1);
@@ -233,12 +233,13 @@ int collectDots(StainParticle* particles, int count, const Rotation& rotation,
     if (!projectParticle(p.x, p.y, p.z, rotation, width, height, q, at)) continue;
     const float scale = p.opacity * at.depthFactor;
     const float size = at.depthFactor * q.baseDiameter;
-    int d = size < kMaxDiameter ? static_cast<int>(size) : static_cast<int>(kMaxDiameter);
-    if (d < 2) d = 2;
+    int d = 2;  // the smallest dot
+    if (size >= 2.0f)
+      d = size < kMaxDiameter ? static_cast<int>(size) : static_cast<int>(kMaxDiameter);
     colourise(p, input + (static_cast<size_t>(at.sy) * width + at.sx) * bytesPerPixel,
               colorizeSpeed);
-    // No cell paints when even the strongest weight truncates to 0 (NaN included).
-    if (!(brushAlpha(255, scale) > 0)) continue;
+    // No cell paints when even the strongest weight truncates to 0.
+    if (!(scale > 0.0f) || brushAlpha(255, scale) <= 0) continue;
     DotJob& dot = jobs[dots++];
     dot.sx = at.sx;
     dot.sy = at.sy;
