@@ -222,7 +222,7 @@ TEST(StainsDots, FaintParticleIsColourisedButPaintsNothing) {
 TEST(StainsDots, PaintingAllDotsEqualsThePlainWalksInOrder) {
   const BrushSpans spans = computeBrushSpans(StainBrush);
   std::mt19937 random(3);
-  const int width = 211, height = 157;
+  const int width = 331, height = 211;  // large enough to be painted over threads
   for (int bpp : {3, 4}) {
     std::vector<DotJob> jobs;
     for (int i = 0; i < 300; ++i) {
