@@ -152,8 +152,21 @@ long residentKiB() {
   return resident * 4;
 }
 
+// The OpenMP runtime builds the host thread's worker pool on the first parallel region
+// that has more than one thread, and keeps it for the life of the process. That block
+// belongs to the runtime, not to an effect, and an effect may first go parallel only once
+// its particle count or frame size passes a threshold, so the pool is built here, before
+// any heap sample. The plug-ins share this process's runtime.
+void startThreadPool() {
+#ifdef _OPENMP
+#pragma omp parallel
+  { [[maybe_unused]] volatile int worker = 0; }
+#endif
+}
+
 class Soak : public testing::TestWithParam<const char*> {
  protected:
+  void SetUp() override { startThreadPool(); }
   PluginLibrary library{GetParam()};
 };
 
