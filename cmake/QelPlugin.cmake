@@ -18,8 +18,12 @@ function(qel_add_plugin name)
     target_link_options(${name} PRIVATE
       "${PROJECT_SOURCE_DIR}/shell/plugin.def" -static -static-libgcc -static-libstdc++)
   else()
+    # -z nodelete: a host may unload the plug-in while the OpenMP runtime it brought in
+    # still has worker threads parked in the runtime's code; unloading that code under
+    # them crashes the host. The library (and so the runtime) stays mapped instead.
     target_link_options(${name} PRIVATE
-      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined)
+      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/shell/plugin.map" -Wl,--no-undefined
+      -Wl,-z,nodelete)
   endif()
   set_property(GLOBAL APPEND PROPERTY QEL_PLUGINS ${name})
 endfunction()

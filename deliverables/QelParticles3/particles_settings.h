@@ -1,0 +1,17 @@
+// The Particles effect as QelParticles3 runs it.
+#pragma once
+
+#include "effects/particles/particles_settings.h"
+
+// A 5 x 5 blending stamp (rows iy - 3 .. iy + 1, softer falloff); velocities rounded down
+// to even; slow fading; freed once all three colours are used up; Color Keep x 256.
+inline constexpr ParticlesSettings kQelParticles3Settings = {
+    5,                        // stampSize
+    -3,                       // stampTopOffset: rows iy - 3 .. iy + 1
+    32,                       // falloffStep
+    StampWrite::kBlend,
+    Steering::kRoundToEven,
+    11,                       // fadeShift
+    DeathRule::kAllNegative,
+    256,                      // keepScale
+};
