@@ -6,12 +6,12 @@
 // A 3 x 3 replacing stamp centred on the particle; velocities never change after birth;
 // slow fading; freed once all three colours are used up; Color Keep x 256.
 inline constexpr ParticlesSettings kQelParticles1Settings = {
-    3,                        // stampSize
-    -1,                       // stampTopOffset: rows iy - 1 .. iy + 1
-    64,                       // falloffStep
-    StampWrite::kReplace,
-    Steering::kNone,
-    11,                       // fadeShift
-    DeathRule::kAllNegative,
-    256,                      // keepScale
+    .stampSize = 3,
+    .stampTopOffset = -1,
+    .falloffStep = 64,
+    .stampWrite = StampWrite::kReplace,
+    .steering = Steering::kNone,
+    .fadeShift = 11,
+    .deathRule = DeathRule::kAllNegative,
+    .keepScale = 256,
 };

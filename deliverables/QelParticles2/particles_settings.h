@@ -6,12 +6,12 @@
 // A 3 x 3 replacing stamp over the particle (rows iy - 2 .. iy); steered away from brighter
 // neighbours; fading shift 15; freed as soon as any colour is used up; Color Keep x 255.
 inline constexpr ParticlesSettings kQelParticles2Settings = {
-    3,                        // stampSize
-    -2,                       // stampTopOffset: rows iy - 2 .. iy
-    64,                       // falloffStep
-    StampWrite::kReplace,
-    Steering::kBrightness,
-    15,                       // fadeShift
-    DeathRule::kAnyNegative,
-    255,                      // keepScale
+    .stampSize = 3,
+    .stampTopOffset = -2,
+    .falloffStep = 64,
+    .stampWrite = StampWrite::kReplace,
+    .steering = Steering::kBrightness,
+    .fadeShift = 15,
+    .deathRule = DeathRule::kAnyNegative,
+    .keepScale = 255,
 };

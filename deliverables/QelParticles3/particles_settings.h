@@ -6,12 +6,12 @@
 // A 5 x 5 blending stamp (rows iy - 3 .. iy + 1, softer falloff); velocities rounded down
 // to even; slow fading; freed once all three colours are used up; Color Keep x 256.
 inline constexpr ParticlesSettings kQelParticles3Settings = {
-    5,                        // stampSize
-    -3,                       // stampTopOffset: rows iy - 3 .. iy + 1
-    32,                       // falloffStep
-    StampWrite::kBlend,
-    Steering::kRoundToEven,
-    11,                       // fadeShift
-    DeathRule::kAllNegative,
-    256,                      // keepScale
+    .stampSize = 5,
+    .stampTopOffset = -3,
+    .falloffStep = 32,
+    .stampWrite = StampWrite::kBlend,
+    .steering = Steering::kRoundToEven,
+    .fadeShift = 11,
+    .deathRule = DeathRule::kAllNegative,
+    .keepScale = 256,
 };

@@ -1,6 +1,7 @@
 #include "effects/particles/particle_rows.h"
 
 #include <cmath>
+#include <cstring>
 
 #if !defined(QEL_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
 #include <emmintrin.h>
@@ -61,7 +62,8 @@ void fadeTrailRow(uint8_t* row, int width, int trailFactor) {
       const __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), factor), 8);
       const __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), factor), 8);
       const __m128i q = _mm_packus_epi16(lo, hi);
-      const __m128i kept = _mm_or_si128(_mm_andnot_si128(alphaBytes, q), _mm_and_si128(alphaBytes, t));
+      const __m128i kept =
+          _mm_or_si128(_mm_andnot_si128(alphaBytes, q), _mm_and_si128(alphaBytes, t));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), kept);
     }
 #endif
@@ -124,10 +126,10 @@ inline __m128i keepLanes(__m128i t, __m128i factor) {
 // division's rounding error, so truncation gives the exact floor in any rounding mode.
 inline __m128i rescaleTwoPixels(__m128i q) {
   // Largest of lanes 0..2 in each of them (lane 3 sees only itself, and is not used).
-  const __m128i rot1 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(q, _MM_SHUFFLE(3, 0, 2, 1)),
-                                           _MM_SHUFFLE(3, 0, 2, 1));
-  const __m128i rot2 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(q, _MM_SHUFFLE(3, 1, 0, 2)),
-                                           _MM_SHUFFLE(3, 1, 0, 2));
+  const __m128i rot1 =
+      _mm_shufflehi_epi16(_mm_shufflelo_epi16(q, _MM_SHUFFLE(3, 0, 2, 1)), _MM_SHUFFLE(3, 0, 2, 1));
+  const __m128i rot2 =
+      _mm_shufflehi_epi16(_mm_shufflelo_epi16(q, _MM_SHUFFLE(3, 1, 0, 2)), _MM_SHUFFLE(3, 1, 0, 2));
   const __m128i m = _mm_max_epi16(q, _mm_max_epi16(rot1, rot2));
   const __m128i limit = _mm_set1_epi16(kMaxChannelValue);
   const __m128i needs = _mm_cmpgt_epi16(m, limit);
@@ -135,12 +137,12 @@ inline __m128i rescaleTwoPixels(__m128i q) {
   const __m128i divisor = _mm_max_epi16(m, _mm_set1_epi16(256));
   const __m128i zero = _mm_setzero_si128();
   const __m128 scale = _mm_set1_ps(255.0f);
-  const __m128i lo = _mm_cvttps_epi32(_mm_div_ps(
-      _mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(q, zero)), scale),
-      _mm_cvtepi32_ps(_mm_unpacklo_epi16(divisor, zero))));
-  const __m128i hi = _mm_cvttps_epi32(_mm_div_ps(
-      _mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(q, zero)), scale),
-      _mm_cvtepi32_ps(_mm_unpackhi_epi16(divisor, zero))));
+  const __m128i lo =
+      _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(q, zero)), scale),
+                                  _mm_cvtepi32_ps(_mm_unpacklo_epi16(divisor, zero))));
+  const __m128i hi =
+      _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(q, zero)), scale),
+                                  _mm_cvtepi32_ps(_mm_unpackhi_epi16(divisor, zero))));
   const __m128i scaled = _mm_packs_epi32(lo, hi);
   return _mm_or_si128(_mm_and_si128(needs, scaled), _mm_andnot_si128(needs, q));
 }
@@ -224,6 +226,12 @@ void mixPlusRow(uint8_t* out, const uint8_t* in, const uint8_t* fx, int width, i
   const int alpha1 = 255 - fxAlpha;
   const size_t bytes = static_cast<size_t>(width) * 4;
   size_t i = 0;
+  // FX Amount 0 gives the input and FX Amount 1 the effect image's colour bytes exactly
+  // (round(255 x A / 255) = A).
+  if (fxAlpha == 0) {
+    if (out != in) std::memcpy(out, in, bytes);
+    return;
+  }
 #ifdef QEL_PARTICLES_SSE2
   const __m128i zero = _mm_setzero_si128();
   const __m128i weightA = _mm_set1_epi16(static_cast<short>(alpha1));
@@ -237,6 +245,14 @@ void mixPlusRow(uint8_t* out, const uint8_t* in, const uint8_t* fx, int width, i
         _mm_add_epi16(_mm_mullo_epi16(a, weightA), _mm_mullo_epi16(b, weightB)), half);
     return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
   };
+  if (fxAlpha == 255) {
+    for (; i + 16 <= bytes; i += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fx + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_or_si128(_mm_andnot_si128(alphaBytes, b), _mm_and_si128(alphaBytes, a)));
+    }
+  }
   for (; i + 16 <= bytes; i += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fx + i));
@@ -270,6 +286,13 @@ void mixOverRow(uint8_t* out, const uint8_t* in, const uint8_t* fx, int width, i
   const int alpha1 = 255 - fxAlpha;
   const size_t bytes = static_cast<size_t>(width) * 3;
   size_t i = 0;
+  // FX Amount 0 gives the input and FX Amount 1 the effect image exactly: the weights
+  // become 1 and 0 (w = 65025 x k rounds to 255.0f, and 255 B x k rounds to B).
+  if (fxAlpha == 0 || fxAlpha == 255) {
+    const uint8_t* source = fxAlpha == 0 ? in : fx;
+    if (out != source) std::memcpy(out, source, bytes);
+    return;
+  }
 #ifdef QEL_PARTICLES_SSE2
   // The same float operations as mixOverReference, four channels at a time; the
   // conversion back rounds by the control register's mode, nearest-even under

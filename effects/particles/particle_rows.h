@@ -12,7 +12,9 @@
 namespace particles {
 
 // Brightness of a pixel: (byte 0 + byte 1 + byte 2) / 3 rounded down, 0..255.
-constexpr int brightness(const uint8_t* p) { return (p[0] + p[1] + p[2]) / 3; }
+constexpr int brightness(const uint8_t* p) {
+  return (p[0] + p[1] + p[2]) / 3;
+}
 
 // Scales q0..q2 (each 0..510, largest m > 255) by 255 / m: qk = qk x 255 / m rounded down.
 // The largest becomes exactly 255 and the ratios between the channels are kept.

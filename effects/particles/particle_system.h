@@ -32,9 +32,9 @@ struct Particle {
   int32_t y;      // 16.16 fixed point; pixel row = y >> 16
   int32_t vx;     // brightness-difference units, scaled by the speed when moving
   int32_t vy;
-  int32_t c2;     // colour of byte 2 in 1/256 levels (level x 256); negative while fading out
-  int32_t c1;     // byte 1, same
-  int32_t c0;     // byte 0, same
+  int32_t c2;  // colour of byte 2 in 1/256 levels (level x 256); negative while fading out
+  int32_t c1;  // byte 1, same
+  int32_t c0;  // byte 0, same
 };
 static_assert(sizeof(Particle) == 32, "eight int32 fields");
 
@@ -58,22 +58,34 @@ int particleCapacity(int width, int height);
 // Controls from ten parameter values (NaN counts as 0, values are clamped into [0, 1]).
 FrameControls deriveControls(const float* values, int capacity, const ParticlesSettings& settings);
 
+// One particle's stamp of this frame, as the parallel update hands it from the motion
+// phase to the stamping phase.
+struct StampJob {
+  int16_t px, py;  // the particle's pixel
+  int16_t e[3];    // colour levels of bytes 0..2 at the falloff centre (c >> 8), may be < 0
+  uint16_t s[3];   // blending stamp: left + upper input neighbour of bytes 0..2
+};
+
 struct ParticleState {
   int width = 0;
   int height = 0;
   int bytesPerPixel = 0;  // 3 or 4
   int capacity = 0;
-  int cellCols = 0;  // width / 4
-  int cellRows = 0;  // height / 4
-  std::vector<uint8_t> fTrail;            // width x height x bytesPerPixel, persistent
-  std::vector<uint8_t> fFxImage;          // same size; only the step-by-step frame uses it
-  std::vector<Particle> fParticles;       // capacity records
-  int32_t fNumActive = 0;                 // particles in use, from Max Particles
-  int32_t fNextParticle = 0;              // ring slot of the next birth
-  int32_t slotsTouched = 0;               // slots below this may be live; none at or above
-  std::vector<int16_t> fBirthCooldown;    // one counter per cell (its corner pixel)
-  std::vector<int32_t> prevRowLevel;      // emission scratch: brightness of the cell above
+  int cellCols = 0;                     // width / 4
+  int cellRows = 0;                     // height / 4
+  std::vector<uint8_t> fTrail;          // width x height x bytesPerPixel, persistent
+  std::vector<uint8_t> fFxImage;        // same size; only the step-by-step frame uses it
+  std::vector<Particle> fParticles;     // capacity records
+  int32_t fNumActive = 0;               // particles in use, from Max Particles
+  int32_t fNextParticle = 0;            // ring slot of the next birth
+  int32_t slotsTouched = 0;             // slots below this may be live; none at or above
+  std::vector<int16_t> fBirthCooldown;  // one counter per cell (its corner pixel)
+  std::vector<int32_t> prevRowLevel;    // emission scratch: brightness of the cell above
+  std::vector<StampJob> stampJobs;      // update scratch: capacity entries
 };
+
+// Whether the passes of a frame of this state spread over threads (not for tiny frames).
+bool runsInParallel(const ParticleState& state);
 
 // Sizes and zeroes every buffer for frames of width x height x bytesPerPixel, and sets
 // fNumActive from the Max Particles value `maxParticles`. withFxImage also allocates the
@@ -89,19 +101,23 @@ enum class FramePath { kOptimised, kReference };
 
 // One frame: input and output are width x height pixels of the state's pixel size; they may
 // be the same memory. `values` holds the kNumControls parameter values. Never writes input.
-void runParticlesFrame(ParticleState& state, const ParticlesSettings& settings,
-                       const float* values, const uint8_t* input, uint8_t* output,
+void runParticlesFrame(ParticleState& state, const ParticlesSettings& settings, const float* values,
+                       const uint8_t* input, uint8_t* output,
                        FramePath path = FramePath::kOptimised);
 
 // The steps of a frame, in the order runParticlesFrame calls them.
 void restartIfActiveCountChanged(ParticleState& state, const FrameControls& controls);
 void emitParticles(ParticleState& state, const FrameControls& controls, const uint8_t* input);
 void fadeTrail(ParticleState& state, const FrameControls& controls, FramePath path);
+// kReference walks the particles one after the other, moving and stamping each in turn;
+// kOptimised moves them in parallel blocks and then stamps in parallel row bands, each
+// band taking the stamps in slot order, which gives the same trail.
 void updateParticles(ParticleState& state, const ParticlesSettings& settings,
-                     const FrameControls& controls, const uint8_t* input);
+                     const FrameControls& controls, const uint8_t* input,
+                     FramePath path = FramePath::kOptimised);
 void applyColorKeep(ParticleState& state, const FrameControls& controls);
-void mixFx(uint8_t* output, const uint8_t* input, const uint8_t* fxImage, int width,
-           int height, int bytesPerPixel, int fxAlpha);
+void mixFx(uint8_t* output, const uint8_t* input, const uint8_t* fxImage, int width, int height,
+           int bytesPerPixel, int fxAlpha);
 // applyColorKeep and mixFx in one row pass of the fast row helpers, without the effect image.
 void colorKeepAndMix(const ParticleState& state, const FrameControls& controls,
                      const uint8_t* input, uint8_t* output);

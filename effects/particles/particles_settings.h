@@ -10,9 +10,9 @@ enum class StampWrite {
 
 // How a particle's velocity changes after its birth.
 enum class Steering {
-  kNone,          // never
-  kBrightness,    // pushed away from brighter left and upper neighbours, then even-rounded
-  kRoundToEven,   // only rounded down to even components
+  kNone,         // never
+  kBrightness,   // pushed away from brighter left and upper neighbours, then even-rounded
+  kRoundToEven,  // only rounded down to even components
 };
 
 // When a fading particle is freed.
@@ -27,9 +27,9 @@ struct ParticlesSettings {
   int falloffStep;     // colour levels lost per step of diamond distance from the centre
   StampWrite stampWrite;
   Steering steering;
-  int fadeShift;       // fade per frame = (brightness x fadeFactor) >> fadeShift
+  int fadeShift;  // fade per frame = (brightness x fadeFactor) >> fadeShift
   DeathRule deathRule;
-  int keepScale;       // keepFactor = trunc(Color Keep x keepScale): 256 or 255
+  int keepScale;  // keepFactor = trunc(Color Keep x keepScale): 256 or 255
 };
 
 extern const ParticlesSettings kParticlesSettings;

@@ -24,10 +24,9 @@ struct Change {
 // 4 Trail Strength, 5 Particle Speed, 6 Max Particles, 7 Color Keep, 8 Alpha Mode,
 // 9 FX Amount.
 const Change kChanges[] = {
-    {0, 6, 0.9f},   {0, 2, 0.7f},   {0, 1, 0.5f},   {6, 4, 0.8f},  {9, 7, 0.9f},
-    {12, 6, 0.35f}, {14, 9, 0.55f}, {16, 8, 0.0f},  {18, 5, 0.3f}, {20, 3, 0.5f},
-    {22, 6, 0.352f}, {24, 4, 0.0f}, {25, 4, 0.6f},  {27, 8, 1.0f}, {29, 9, 1.0f},
-    {31, 6, 0.6f},  {33, 0, 0.8f},  {35, 5, 1.0f},
+    {0, 6, 0.9f},   {0, 2, 0.7f},  {0, 1, 0.5f},  {6, 4, 0.8f},  {9, 7, 0.9f},    {12, 6, 0.35f},
+    {14, 9, 0.55f}, {16, 8, 0.0f}, {18, 5, 0.3f}, {20, 3, 0.5f}, {22, 6, 0.352f}, {24, 4, 0.0f},
+    {25, 4, 0.6f},  {27, 8, 1.0f}, {29, 9, 1.0f}, {31, 6, 0.6f}, {33, 0, 0.8f},   {35, 5, 1.0f},
 };
 constexpr int kFrames = 36;
 constexpr int kWidth = 320, kHeight = 240;  // large enough for the passes to run in parallel

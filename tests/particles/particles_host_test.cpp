@@ -137,6 +137,31 @@ const Variant kVariants[] = {
 };
 INSTANTIATE_TEST_SUITE_P(All, ParticlesHost, testing::ValuesIn(kVariants), variantName);
 
+// A host may unload a plug-in after frames that ran on several threads and load it again;
+// the threading runtime's parked workers must survive that. (No other handle on the
+// library is open here, so each round really unloads it.)
+TEST(ParticlesHost, UnloadingAfterParallelFramesAndReloadingWorks) {
+  const int width = 320, height = 240;  // large enough for the passes to run in parallel
+  for (const Variant& v : kVariants) {
+    std::vector<uint8_t> first;
+    for (int round = 0; round < 2; ++round) {
+      PluginLibrary library(v.plugin);
+      Instance instance(library, width, height, v.bpp);
+      ASSERT_TRUE(instance.valid());
+      std::vector<uint8_t> frame;
+      for (int i = 0; i < 3; ++i) {
+        frame = testFrame(width, height, v.bpp, i);
+        ASSERT_EQ(instance.processFrame(frame.data()), FF_SUCCESS);
+      }
+      if (round == 0) {
+        first = frame;
+      } else {
+        EXPECT_EQ(frame, first) << v.plugin << " " << v.bpp * 8 << " bits";
+      }
+    }
+  }
+}
+
 TEST(ParticlesHost, TheEleventhParameterOfQelParticles2ChangesNothing) {
   PluginLibrary library("QelParticles2");
   ASSERT_EQ(library.numParameters(), 11u);

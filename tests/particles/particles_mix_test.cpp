@@ -34,8 +34,8 @@ TEST(ParticlesMix, PlusRowEqualsTheFloatDefinitionForEveryInput) {
       const int want = mixPlusReference(255 - alpha, alpha, p >> 8, p & 255);
       if (out[byte] != want || mixPlusInteger(255 - alpha, alpha, p >> 8, p & 255) != want) {
         if (++mismatches < 10) {
-          ADD_FAILURE() << "alpha " << alpha << " A " << (p >> 8) << " B " << (p & 255)
-                        << ": row " << int(out[byte]) << ", float " << want;
+          ADD_FAILURE() << "alpha " << alpha << " A " << (p >> 8) << " B " << (p & 255) << ": row "
+                        << int(out[byte]) << ", float " << want;
         }
       }
     }
@@ -58,8 +58,8 @@ TEST(ParticlesMix, OverRowEqualsTheFloatDefinitionForEveryInput) {
     for (int p = 0; p < kPairs; ++p) {
       const int want = mixOverReference(255 - alpha, alpha, p >> 8, p & 255);
       if (out[p] != want && ++mismatches < 10) {
-        ADD_FAILURE() << "alpha " << alpha << " A " << (p >> 8) << " B " << (p & 255)
-                      << ": row " << int(out[p]) << ", float " << want;
+        ADD_FAILURE() << "alpha " << alpha << " A " << (p >> 8) << " B " << (p & 255) << ": row "
+                      << int(out[p]) << ", float " << want;
       }
     }
   }

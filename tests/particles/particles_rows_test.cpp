@@ -29,7 +29,8 @@ std::vector<uint8_t> randomRow(size_t bytes, uint32_t seed) {
 
 template <int Bpp>
 void expectFadeRowsAgree(int width, int trailFactor) {
-  const std::vector<uint8_t> start = randomRow(static_cast<size_t>(width) * Bpp, width * 31 + trailFactor);
+  const std::vector<uint8_t> start =
+      randomRow(static_cast<size_t>(width) * Bpp, width * 31 + trailFactor);
   std::vector<uint8_t> fast = start, plain = start;
   fadeTrailRow<Bpp>(fast.data(), width, trailFactor);
   fadeTrailRowReference<Bpp>(plain.data(), width, trailFactor);
@@ -41,7 +42,8 @@ void expectFadeRowsAgree(int width, int trailFactor) {
 
 template <int Bpp>
 void expectKeepRowsAgree(int width, int keepFactor) {
-  const std::vector<uint8_t> trail = randomRow(static_cast<size_t>(width) * Bpp, width * 17 + keepFactor);
+  const std::vector<uint8_t> trail =
+      randomRow(static_cast<size_t>(width) * Bpp, width * 17 + keepFactor);
   std::vector<uint8_t> fast(trail.size(), 0xEE), plain(trail.size(), 0x11);
   colorKeepRow<Bpp>(trail.data(), fast.data(), width, keepFactor);
   colorKeepRowReference<Bpp>(trail.data(), plain.data(), width, keepFactor);
@@ -120,7 +122,7 @@ TEST(ParticlesRows, TrailFadeFigures) {
       {{255, 1, 128}, 256, {255, 1, 128}},    // Trail Strength 0.5 keeps the trail
       {{255, 128, 1}, 250, {249, 125, 0}},    // the default 250 / 256, rounded down
       {{255, 255, 255}, 257, {255, 255, 255}},
-      {{255, 0, 10}, 300, {255, 0, 9}},       // 298, 0, 11 scaled by 255 / 298
+      {{255, 0, 10}, 300, {255, 0, 9}},  // 298, 0, 11 scaled by 255 / 298
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(fadeOnce(c.in, c.factor), c.want) << "factor " << c.factor;
@@ -144,13 +146,13 @@ TEST(ParticlesRows, ColorKeepFigures) {
     Pixel want;
   };
   const Case kCases[] = {
-      {{100, 50, 200}, 0, {100, 50, 200}},    // Color Keep 0: an exact copy
-      {{100, 50, 120}, 256, {200, 100, 240}}, // Color Keep 1 doubles
-      {{100, 50, 200}, 256, {127, 63, 255}},  // 200, 100, 400 scaled by 255 / 400
+      {{100, 50, 200}, 0, {100, 50, 200}},     // Color Keep 0: an exact copy
+      {{100, 50, 120}, 256, {200, 100, 240}},  // Color Keep 1 doubles
+      {{100, 50, 200}, 256, {127, 63, 255}},   // 200, 100, 400 scaled by 255 / 400
       {{0, 0, 0}, 256, {0, 0, 0}},
-      {{200, 100, 10}, 48, {237, 118, 11}},   // the default 48 / 256
-      {{250, 250, 250}, 48, {255, 255, 255}}, // 296 each -> 255 each
-      {{255, 0, 128}, 76, {255, 0, 128}},     // 330, 0, 166 -> 255, 0, 128
+      {{200, 100, 10}, 48, {237, 118, 11}},    // the default 48 / 256
+      {{250, 250, 250}, 48, {255, 255, 255}},  // 296 each -> 255 each
+      {{255, 0, 128}, 76, {255, 0, 128}},      // 330, 0, 166 -> 255, 0, 128
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(keepOnce(c.in, c.factor), c.want) << "factor " << c.factor;

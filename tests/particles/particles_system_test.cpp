@@ -33,11 +33,14 @@ struct Deliverable {
 };
 
 const Deliverable kDeliverables[] = {
-    {"QelParticles1", kQelParticles1Settings,
+    {"QelParticles1",
+     kQelParticles1Settings,
      {0.26f, 0.16f, 0.24f, 0.04f, 0.49f, 0.78f, 0.4f, 0.19f, 0.5f, 1.0f}},
-    {"QelParticles2", kQelParticles2Settings,
+    {"QelParticles2",
+     kQelParticles2Settings,
      {0.26f, 0.24f, 0.17f, 1.0f, 0.49f, 0.2f, 0.24f, 0.3f, 0.5f, 1.0f}},
-    {"QelParticles3", kQelParticles3Settings,
+    {"QelParticles3",
+     kQelParticles3Settings,
      {0.26f, 0.16f, 0.24f, 0.04f, 0.49f, 0.78f, 0.07f, 0.19f, 0.5f, 1.0f}},
 };
 const Deliverable& kP1 = kDeliverables[0];
@@ -52,7 +55,8 @@ ParticleState makeState(int width, int height, int bpp, float maxParticles = 1.0
 
 // A frame of one colour (alpha byte `alpha` for 4-byte pixels).
 std::vector<uint8_t> uniformFrame(int width, int height, int bpp, int level, int alpha = 255) {
-  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * bpp, static_cast<uint8_t>(level));
+  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * bpp,
+                             static_cast<uint8_t>(level));
   if (bpp == 4) {
     for (size_t i = 3; i < frame.size(); i += 4) frame[i] = static_cast<uint8_t>(alpha);
   }
@@ -85,6 +89,22 @@ int liveCount(const ParticleState& state) {
 
 const uint8_t* trailPixel(const ParticleState& state, int x, int y) {
   return state.fTrail.data() + (static_cast<size_t>(y) * state.width + x) * state.bytesPerPixel;
+}
+
+// updateParticles, checked against the plain one-by-one walk run on a copy of the state.
+void update(ParticleState& state, const ParticlesSettings& settings, const FrameControls& controls,
+            const uint8_t* input) {
+  ParticleState plain = state;
+  updateParticles(plain, settings, controls, input, FramePath::kReference);
+  updateParticles(state, settings, controls, input, FramePath::kOptimised);
+  EXPECT_EQ(state.fTrail, plain.fTrail) << "the optimised walk stamped differently";
+  for (int i = 0; i < state.capacity; ++i) {
+    const Particle& a = state.fParticles[i];
+    const Particle& b = plain.fParticles[i];
+    ASSERT_EQ(std::vector<int32_t>({a.alive, a.x, a.y, a.vx, a.vy, a.c2, a.c1, a.c0}),
+              std::vector<int32_t>({b.alive, b.x, b.y, b.vx, b.vy, b.c2, b.c1, b.c0}))
+        << "slot " << i;
+  }
 }
 
 // ---- Per-frame values
@@ -340,7 +360,7 @@ TEST(ParticlesMotion, MoveAndLeaveTheFrame) {
   place(state, 2, particleAt(7, 10, -66, 0, 200, 200, 200));   // lands in column 0
   place(state, 3, particleAt(100, 19, 0, 11, 200, 200, 200));  // (25559 x 11) >> 2: 1.07 rows down
   place(state, 4, particleAt(100, 0, 0, -1, 200, 200, 200));   // -0.1 rows: row -1
-  updateParticles(state, kP1.settings, c, input.data());
+  update(state, kP1.settings, c, input.data());
   EXPECT_EQ(state.fParticles[0].x, (100 << 16) - 421724);
   EXPECT_EQ(state.fParticles[0].x >> 16, 93);
   EXPECT_EQ(state.fParticles[1].alive, 0);
@@ -364,7 +384,7 @@ TEST(ParticlesMotion, FadeFiguresAndDeathRules) {
     int fadeFactor, lum;
     std::array<int, 3> colour;  // levels of bytes 0, 1, 2 at birth
     bool alive;
-    std::array<int32_t, 3> c;   // c0, c1, c2 after one update (if alive)
+    std::array<int32_t, 3> c;  // c0, c1, c2 after one update (if alive)
   };
   const Case kCases[] = {
       // Fade Strength 0.04 over brightness 200: (200 x 2621) >> 11 = 255 per frame.
@@ -386,7 +406,7 @@ TEST(ParticlesMotion, FadeFiguresAndDeathRules) {
     ParticleState state = makeState(10, 10, 4);
     const std::vector<uint8_t> input = uniformFrame(10, 10, 4, k.lum);
     place(state, 0, particleAt(5, 5, 0, 0, k.colour[0], k.colour[1], k.colour[2]));
-    updateParticles(state, k.d->settings, stillControls(k.fadeFactor), input.data());
+    update(state, k.d->settings, stillControls(k.fadeFactor), input.data());
     const Particle& p = state.fParticles[0];
     SCOPED_TRACE(testing::Message() << k.d->name << " fade " << k.fadeFactor << " lum " << k.lum);
     EXPECT_EQ(p.alive, k.alive ? 1 : 0);
@@ -424,10 +444,12 @@ TEST(ParticlesMotion, SteeringOfQelParticles2) {
     ParticleState state = makeState(10, 10, k.bpp);
     const std::vector<uint8_t> input = uniformFrame(10, 10, k.bpp, k.lum, k.alpha);
     place(state, 0, particleAt(5, 5, k.vx, k.vy, 255, 255, 255));
-    updateParticles(state, kP2.settings, stillControls(0, k.alphaMode), input.data());
+    update(state, kP2.settings, stillControls(0, k.alphaMode), input.data());
     const Particle& p = state.fParticles[0];
-    EXPECT_EQ(p.vx, k.wantVx) << "case vx " << k.vx << " alpha " << k.alpha << " mode " << k.alphaMode;
-    EXPECT_EQ(p.vy, k.wantVy) << "case vy " << k.vy << " alpha " << k.alpha << " mode " << k.alphaMode;
+    EXPECT_EQ(p.vx, k.wantVx) << "case vx " << k.vx << " alpha " << k.alpha << " mode "
+                              << k.alphaMode;
+    EXPECT_EQ(p.vy, k.wantVy) << "case vy " << k.vy << " alpha " << k.alpha << " mode "
+                              << k.alphaMode;
   }
 }
 
@@ -443,7 +465,7 @@ TEST(ParticlesMotion, SteeringByTheLeftAndUpperNeighbours) {
   place(state, 0, particleAt(5, 5, 0, 0, 255, 255, 255));
   place(state, 1, particleAt(0, 5, 0, 0, 255, 255, 255));
   place(state, 2, particleAt(5, 0, 9, 9, 255, 255, 255));
-  updateParticles(state, kP2.settings, stillControls(), input.data());
+  update(state, kP2.settings, stillControls(), input.data());
   EXPECT_EQ(state.fParticles[0].vx, 30);
   EXPECT_EQ(state.fParticles[0].vy, 0);
   EXPECT_EQ(state.fParticles[1].vx, 0);
@@ -465,10 +487,12 @@ TEST(ParticlesMotion, VelocityRoundingOfQelParticles3) {
     ParticleState state = makeState(10, 10, 4);
     const std::vector<uint8_t> input = uniformFrame(10, 10, 4, 30);
     place(state, 0, particleAt(5, 5, k.vx, k.vy, 255, 255, 255));
-    updateParticles(state, kP3.settings, stillControls(), input.data());
-    EXPECT_EQ((std::array<int, 2>{state.fParticles[0].vx, state.fParticles[0].vy}), k.first) << k.vx << "," << k.vy;
-    updateParticles(state, kP3.settings, stillControls(), input.data());
-    EXPECT_EQ((std::array<int, 2>{state.fParticles[0].vx, state.fParticles[0].vy}), k.second) << k.vx << "," << k.vy;
+    update(state, kP3.settings, stillControls(), input.data());
+    EXPECT_EQ((std::array<int, 2>{state.fParticles[0].vx, state.fParticles[0].vy}), k.first)
+        << k.vx << "," << k.vy;
+    update(state, kP3.settings, stillControls(), input.data());
+    EXPECT_EQ((std::array<int, 2>{state.fParticles[0].vx, state.fParticles[0].vy}), k.second)
+        << k.vx << "," << k.vy;
   }
 }
 
@@ -477,7 +501,7 @@ TEST(ParticlesMotion, QelParticles1KeepsItsVelocity) {
   std::vector<uint8_t> input = uniformFrame(10, 10, 4, 30);
   input[(5 * 10 + 4) * 4] = 250;
   place(state, 0, particleAt(5, 5, 7, -3, 255, 255, 255));
-  updateParticles(state, kP1.settings, stillControls(), input.data());
+  update(state, kP1.settings, stillControls(), input.data());
   EXPECT_EQ(state.fParticles[0].vx, 7);
   EXPECT_EQ(state.fParticles[0].vy, -3);
 }
@@ -493,7 +517,7 @@ TEST(ParticlesMotion, TheWalkStopsAfterTheActiveCount) {
   place(state, 9, particleAt(5, 25, 10, 0, 255, 255, 255));
   FrameControls c = stillControls();
   c.speedFactor = 32768 * 2;  // 2.5 pixels per frame at vx 10... (65536 x 10) >> 2 = 163840
-  updateParticles(state, kP1.settings, c, input.data());
+  update(state, kP1.settings, c, input.data());
   EXPECT_EQ(state.fParticles[1].x, (5 << 16) + 163840);
   EXPECT_EQ(state.fParticles[7].x, (5 << 16) + 163840);
   EXPECT_EQ(state.fParticles[9].x, 5 << 16);
@@ -501,7 +525,7 @@ TEST(ParticlesMotion, TheWalkStopsAfterTheActiveCount) {
   EXPECT_EQ(trailPixel(state, 7, 15)[0], 255);
   // A particle freed during the walk still counts towards it.
   place(state, 1, particleAt(39, 5, 100, 0, 255, 255, 255));
-  updateParticles(state, kP1.settings, c, input.data());
+  update(state, kP1.settings, c, input.data());
   EXPECT_EQ(state.fParticles[1].alive, 0);
   EXPECT_EQ(state.fParticles[9].x, 5 << 16);
 }
@@ -523,7 +547,7 @@ TEST(ParticlesMotion, VelocitiesThatGrowForHoursNeitherOverflowNorWrap) {
   place(state, 1, particleAt(2, 2, kMin + 50, kMin + 1, 255, 255, 255));
   FrameControls c = stillControls(0, 0);
   for (int frame = 0; frame < 3; ++frame) {
-    updateParticles(state, kP2.settings, c, input.data());
+    update(state, kP2.settings, c, input.data());
     EXPECT_EQ(state.fParticles[0].vx, kMax - 1);  // the largest even value
     EXPECT_EQ(state.fParticles[0].vy, 0);
     EXPECT_EQ(state.fParticles[1].vx, kMin);
@@ -531,7 +555,7 @@ TEST(ParticlesMotion, VelocitiesThatGrowForHoursNeitherOverflowNorWrap) {
     EXPECT_EQ(state.fParticles[0].x, 5 << 16);
   }
   c.speedFactor = 32768;
-  updateParticles(state, kP2.settings, c, input.data());
+  update(state, kP2.settings, c, input.data());
   EXPECT_EQ(state.fParticles[0].alive, 0);
   EXPECT_EQ(state.fParticles[1].alive, 0);
 }
@@ -557,80 +581,109 @@ TEST(ParticlesStamps, GeometryAndFalloffOnBlack) {
   // A still particle of level 255 over black (so nothing fades and the blend adds nothing).
   // QelParticles3 blends as (trail + (e + 0) / 4) / 2 = e / 8 for e = 255, 223, 191, 159, 127.
   const std::vector<StampCase> kCases = {
-      {&kP1, 3, 3, {{0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 127, 191, 127, 0, 0},
-                    {0, 0, 191, 255, 191, 0, 0},
-                    {0, 0, 127, 191, 127, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0}}},
-      {&kP2, 3, 3, {{0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 127, 191, 127, 0, 0},
-                    {0, 0, 191, 255, 191, 0, 0},
-                    {0, 0, 127, 191, 127, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0}}},
-      {&kP3, 3, 3, {{0, 15, 19, 23, 19, 15, 0},
-                    {0, 19, 23, 27, 23, 19, 0},
-                    {0, 23, 27, 31, 27, 23, 0},
-                    {0, 19, 23, 27, 23, 19, 0},
-                    {0, 15, 19, 23, 19, 15, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0}}},
+      {&kP1,
+       3,
+       3,
+       {{0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 127, 191, 127, 0, 0},
+        {0, 0, 191, 255, 191, 0, 0},
+        {0, 0, 127, 191, 127, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0}}},
+      {&kP2,
+       3,
+       3,
+       {{0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 127, 191, 127, 0, 0},
+        {0, 0, 191, 255, 191, 0, 0},
+        {0, 0, 127, 191, 127, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0}}},
+      {&kP3,
+       3,
+       3,
+       {{0, 15, 19, 23, 19, 15, 0},
+        {0, 19, 23, 27, 23, 19, 0},
+        {0, 23, 27, 31, 27, 23, 0},
+        {0, 19, 23, 27, 23, 19, 0},
+        {0, 15, 19, 23, 19, 15, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0}}},
       // Clipped at the top-left corner.
-      {&kP1, 0, 0, {{255, 191, 0, 0, 0, 0, 0},
-                    {191, 127, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0}}},
-      {&kP2, 0, 0, {{191, 127, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0}}},
-      {&kP3, 0, 0, {{27, 23, 19, 0, 0, 0, 0},
-                    {23, 19, 15, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0}}},
+      {&kP1,
+       0,
+       0,
+       {{255, 191, 0, 0, 0, 0, 0},
+        {191, 127, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0}}},
+      {&kP2,
+       0,
+       0,
+       {{191, 127, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0}}},
+      {&kP3,
+       0,
+       0,
+       {{27, 23, 19, 0, 0, 0, 0},
+        {23, 19, 15, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0}}},
       // Clipped at the bottom-right corner.
-      {&kP1, 6, 6, {{0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 127, 191},
-                    {0, 0, 0, 0, 0, 191, 255}}},
-      {&kP2, 6, 6, {{0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 127, 191},
-                    {0, 0, 0, 0, 0, 191, 255},
-                    {0, 0, 0, 0, 0, 127, 191}}},
-      {&kP3, 6, 6, {{0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 0, 0, 0},
-                    {0, 0, 0, 0, 15, 19, 23},
-                    {0, 0, 0, 0, 19, 23, 27},
-                    {0, 0, 0, 0, 23, 27, 31},
-                    {0, 0, 0, 0, 19, 23, 27}}},
+      {&kP1,
+       6,
+       6,
+       {{0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 127, 191},
+        {0, 0, 0, 0, 0, 191, 255}}},
+      {&kP2,
+       6,
+       6,
+       {{0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 127, 191},
+        {0, 0, 0, 0, 0, 191, 255},
+        {0, 0, 0, 0, 0, 127, 191}}},
+      {&kP3,
+       6,
+       6,
+       {{0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 15, 19, 23},
+        {0, 0, 0, 0, 19, 23, 27},
+        {0, 0, 0, 0, 23, 27, 31},
+        {0, 0, 0, 0, 19, 23, 27}}},
   };
   for (const StampCase& k : kCases) {
     for (int bpp : {3, 4}) {
       ParticleState state = makeState(7, 7, bpp);
       const std::vector<uint8_t> input = uniformFrame(7, 7, bpp, 0);
       place(state, 0, particleAt(k.px, k.py, 0, 0, 255, 255, 255));
-      updateParticles(state, k.d->settings, stillControls(), input.data());
-      EXPECT_EQ(trailChannel(state, 0), k.want) << k.d->name << " at " << k.px << "," << k.py << " bpp " << bpp;
-      EXPECT_EQ(trailChannel(state, 2), k.want) << k.d->name << " at " << k.px << "," << k.py << " bpp " << bpp;
+      update(state, k.d->settings, stillControls(), input.data());
+      EXPECT_EQ(trailChannel(state, 0), k.want)
+          << k.d->name << " at " << k.px << "," << k.py << " bpp " << bpp;
+      EXPECT_EQ(trailChannel(state, 2), k.want)
+          << k.d->name << " at " << k.px << "," << k.py << " bpp " << bpp;
     }
   }
 }
@@ -642,13 +695,15 @@ TEST(ParticlesStamps, ReplacingStampWritesOnlyPositiveColours) {
   const std::vector<uint8_t> input = uniformFrame(5, 5, 4, 0);
   std::fill(state.fTrail.begin(), state.fTrail.end(), 77);
   place(state, 0, particleAt(2, 2, 0, 0, 100, 0, 30));
-  updateParticles(state, kP1.settings, stillControls(), input.data());
+  update(state, kP1.settings, stillControls(), input.data());
   const uint8_t* centre = trailPixel(state, 2, 2);
   const uint8_t* edge = trailPixel(state, 1, 2);
   const uint8_t* corner = trailPixel(state, 1, 1);
-  EXPECT_EQ((std::array<int, 3>{centre[0], centre[1], centre[2]}), (std::array<int, 3>{100, 0, 30}));
+  EXPECT_EQ((std::array<int, 3>{centre[0], centre[1], centre[2]}),
+            (std::array<int, 3>{100, 0, 30}));
   EXPECT_EQ((std::array<int, 3>{edge[0], edge[1], edge[2]}), (std::array<int, 3>{36, 0, 0}));
-  EXPECT_EQ((std::array<int, 3>{corner[0], corner[1], corner[2]}), (std::array<int, 3>{77, 77, 77}));
+  EXPECT_EQ((std::array<int, 3>{corner[0], corner[1], corner[2]}),
+            (std::array<int, 3>{77, 77, 77}));
   EXPECT_EQ(trailPixel(state, 0, 0)[0], 77);
 }
 
@@ -674,12 +729,12 @@ TEST(ParticlesStamps, BlendingStampWithItsNeighbours) {
     input[(3 * 9 + 4) * k.bpp] = 70;  // above (4, 4)
     std::fill(state.fTrail.begin(), state.fTrail.end(), 100);
     place(state, 0, particleAt(4, 4, 0, 0, 255, 255, 255));
-    updateParticles(state, kP3.settings, stillControls(0, k.alphaMode), input.data());
+    update(state, kP3.settings, stillControls(0, k.alphaMode), input.data());
     SCOPED_TRACE(testing::Message() << "bpp " << k.bpp << " alpha mode " << k.alphaMode);
     EXPECT_EQ(trailPixel(state, 4, 3)[0], k.centre0);  // falloff centre (ix, iy - 1)
     EXPECT_EQ(trailPixel(state, 2, 1)[0], k.corner0);  // stamp corner, distance 4
     EXPECT_EQ(trailPixel(state, 4, 3)[1], k.centre1);
-    EXPECT_EQ(trailPixel(state, 1, 3)[0], 100);        // outside the stamp
+    EXPECT_EQ(trailPixel(state, 1, 3)[0], 100);  // outside the stamp
     EXPECT_EQ(trailPixel(state, 4, 6)[0], 100);
   }
 }
@@ -694,13 +749,13 @@ struct FrameStep {
 
 // Parameter changes along a sequence, including Max Particles changes that restart.
 const FrameStep kSteps[] = {
-    {0, kMaxParticles, 1.0f},   {0, kBirthRate, 0.6f},     {0, kBirthRange, 0.5f},
-    {4, kTrailStrength, 1.0f},  {6, kColorKeep, 1.0f},     {7, kFxAmount, 0.5f},
-    {8, kAlphaMode, 0.0f},      {9, kMaxParticles, 0.3f},  {10, kParticleSpeed, 0.0f},
+    {0, kMaxParticles, 1.0f},   {0, kBirthRate, 0.6f},      {0, kBirthRange, 0.5f},
+    {4, kTrailStrength, 1.0f},  {6, kColorKeep, 1.0f},      {7, kFxAmount, 0.5f},
+    {8, kAlphaMode, 0.0f},      {9, kMaxParticles, 0.3f},   {10, kParticleSpeed, 0.0f},
     {11, kFadeStrength, 0.0f},  {12, kParticleSpeed, 1.0f}, {13, kTrailStrength, 0.0f},
-    {14, kTrailStrength, 0.7f}, {15, kAlphaMode, 1.0f},    {16, kFxAmount, 0.0f},
-    {17, kFxAmount, 0.8f},      {18, kColorKeep, 0.0f},    {19, kMaxParticles, 0.31f},
-    {20, kTrailStrength, 0.5f}, {21, kFadeStrength, 1.0f}, {22, kAlphaMode, 0.5f},
+    {14, kTrailStrength, 0.7f}, {15, kAlphaMode, 1.0f},     {16, kFxAmount, 0.0f},
+    {17, kFxAmount, 0.8f},      {18, kColorKeep, 0.0f},     {19, kMaxParticles, 0.31f},
+    {20, kTrailStrength, 0.5f}, {21, kFadeStrength, 1.0f},  {22, kAlphaMode, 0.5f},
     {23, kMaxParticles, 0.0f},  {25, kMaxParticles, 0.8f},
 };
 constexpr int kSequenceFrames = 28;
@@ -709,13 +764,13 @@ enum class Buffers { kSeparate, kInPlace };
 
 // Output frames of one sequence, all concatenated, plus the final trail.
 std::vector<uint8_t> runSequence(const Deliverable& d, int width, int height, int bpp,
-                                 FramePath path, Buffers buffers) {
+                                 FramePath path, Buffers buffers, int frames = kSequenceFrames) {
   ParticleState state = makeState(width, height, bpp, d.defaults[kMaxParticles]);
   Values v = d.defaults;
   std::vector<uint8_t> all;
   std::vector<uint8_t> input(static_cast<size_t>(width) * height * bpp);
   std::vector<uint8_t> output(input.size());
-  for (int frame = 0; frame < kSequenceFrames; ++frame) {
+  for (int frame = 0; frame < frames; ++frame) {
     for (const FrameStep& s : kSteps) {
       if (s.frame == frame) v[s.param] = s.value;
     }
@@ -744,24 +799,32 @@ TEST(ParticlesFrames, OptimisedFramesEqualTheStepByStepReferenceAndInPlaceEquals
   for (const Deliverable& d : kDeliverables) {
     for (int bpp : {3, 4}) {
       SCOPED_TRACE(testing::Message() << d.name << " bpp " << bpp);
-      const auto reference = runSequence(d, width, height, bpp, FramePath::kReference, Buffers::kSeparate);
-      EXPECT_EQ(runSequence(d, width, height, bpp, FramePath::kOptimised, Buffers::kSeparate), reference);
-      EXPECT_EQ(runSequence(d, width, height, bpp, FramePath::kOptimised, Buffers::kInPlace), reference);
-      EXPECT_EQ(runSequence(d, width, height, bpp, FramePath::kReference, Buffers::kInPlace), reference);
+      const auto reference =
+          runSequence(d, width, height, bpp, FramePath::kReference, Buffers::kSeparate);
+      EXPECT_EQ(runSequence(d, width, height, bpp, FramePath::kOptimised, Buffers::kSeparate),
+                reference);
+      EXPECT_EQ(runSequence(d, width, height, bpp, FramePath::kOptimised, Buffers::kInPlace),
+                reference);
+      EXPECT_EQ(runSequence(d, width, height, bpp, FramePath::kReference, Buffers::kInPlace),
+                reference);
     }
   }
 }
 
 #ifdef _OPENMP
-// 331 x 203 pixels is enough for the row passes to run in parallel.
+// 331 x 203 pixels is enough for the passes to run in parallel; 16 frames take in a
+// restart, Trail Strength 0 and 1, Color Keep 1 and every alpha mode.
 TEST(ParticlesFrames, OneAndTwoThreadsGiveTheSameFrames) {
   const int saved = omp_get_max_threads();
+  constexpr int kFrames = 16;
   for (const Deliverable& d : kDeliverables) {
     for (int bpp : {3, 4}) {
       omp_set_num_threads(1);
-      const auto one = runSequence(d, 331, 203, bpp, FramePath::kOptimised, Buffers::kSeparate);
+      const auto one =
+          runSequence(d, 331, 203, bpp, FramePath::kOptimised, Buffers::kSeparate, kFrames);
       omp_set_num_threads(2);
-      const auto two = runSequence(d, 331, 203, bpp, FramePath::kOptimised, Buffers::kSeparate);
+      const auto two =
+          runSequence(d, 331, 203, bpp, FramePath::kOptimised, Buffers::kSeparate, kFrames);
       EXPECT_EQ(one, two) << d.name << " bpp " << bpp;
     }
   }
