@@ -15,3 +15,4 @@ inline constexpr ParticlesSettings kQelParticles1Settings = {
     .deathRule = DeathRule::kAllNegative,
     .keepScale = 256,
 };
+static_assert(isValidParticlesSettings(kQelParticles1Settings));

@@ -15,3 +15,4 @@ inline constexpr ParticlesSettings kQelParticles2Settings = {
     .deathRule = DeathRule::kAnyNegative,
     .keepScale = 255,
 };
+static_assert(isValidParticlesSettings(kQelParticles2Settings));

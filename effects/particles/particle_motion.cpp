@@ -7,9 +7,14 @@
 
 #include "effects/particles/particle_rows.h"
 #include "effects/particles/particle_system.h"
+#include "effects/particles/particle_team.h"
 
 #ifdef _OPENMP
 #include <omp.h>
+#endif
+#if !defined(QEL_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
+#include <emmintrin.h>
+#define QEL_PARTICLES_SSE2 1
 #endif
 
 namespace particles {
@@ -20,8 +25,7 @@ namespace {
 constexpr int kFixedShift = 16;
 // A steered velocity replaces the old one only when a component leaves -5..5.
 constexpr int kSlowestSteeredSpeed = 5;
-// Slot blocks of the parallel walk: contiguous, in slot order, shared out statically.
-constexpr int kWalkBlocks = 64;
+using team::kWalkBlocks;
 
 // Clears the lowest bit: the even value at or below v (7 -> 6, -7 -> -8).
 constexpr int32_t evenAtOrBelow(int32_t v) {
@@ -142,9 +146,11 @@ bool advanceParticle(Particle& p, const WalkContext& w, StampJob& job) {
 
   job.px = static_cast<int16_t>(px);
   job.py = static_cast<int16_t>(py);
-  job.e[0] = static_cast<int16_t>(c0 >> 8);
-  job.e[1] = static_cast<int16_t>(c1 >> 8);
-  job.e[2] = static_cast<int16_t>(c2 >> 8);
+  // A stamp pixel gets max(e - dist, 0) with e = c >> 8 <= 255, which equals
+  // max(max(e, 0) - dist, 0): the stamps need the levels only from 0 up.
+  job.level[0] = static_cast<uint8_t>(std::max(c0 >> 8, 0));
+  job.level[1] = static_cast<uint8_t>(std::max(c1 >> 8, 0));
+  job.level[2] = static_cast<uint8_t>(std::max(c2 >> 8, 0));
   if constexpr (Write == StampWrite::kBlend) {
     for (int k = 0; k < 3; ++k) job.s[k] = static_cast<uint16_t>(leftPixel[k] + upperPixel[k]);
   }
@@ -153,10 +159,12 @@ bool advanceParticle(Particle& p, const WalkContext& w, StampJob& job) {
 
 // ---- The plain walk: each particle moved and stamped in turn.
 
-// Writes one stamp into the trail, clipped to the frame, pixel by pixel as defined.
+// Writes the stamp of particle p (at the pixel of `job`, with the neighbour sums of `job`)
+// into the trail, clipped to the frame, pixel by pixel as defined.
 template <int Bpp, StampWrite Write>
 void stampReference(uint8_t* trail, int width, int height, const ParticlesSettings& settings,
-                    const StampJob& job, bool eightWayBlend) {
+                    const Particle& p, const StampJob& job, bool eightWayBlend) {
+  const int centre[3] = {p.c0 >> 8, p.c1 >> 8, p.c2 >> 8};
   const int n = settings.stampSize;
   const int h = (n - 1) / 2;
   for (int j = 0; j < n; ++j) {
@@ -167,7 +175,7 @@ void stampReference(uint8_t* trail, int width, int height, const ParticlesSettin
       if (x < 0 || x >= width) continue;
       const int dist = (std::abs(i - h) + std::abs(j - h)) * settings.falloffStep;
       int e[3];
-      for (int k = 0; k < 3; ++k) e[k] = job.e[k] - dist;
+      for (int k = 0; k < 3; ++k) e[k] = centre[k] - dist;
       if (e[0] <= 0 && e[1] <= 0 && e[2] <= 0) continue;
       uint8_t* t = trail + (static_cast<size_t>(y) * width + x) * Bpp;
       for (int k = 0; k < 3; ++k) {
@@ -196,7 +204,7 @@ void updateParticlesReference(ParticleState& state, const ParticlesSettings& set
     if (++live > state.fNumActive) break;
     StampJob job{};
     if (advanceParticle<Bpp, Write>(p, w, job)) {
-      stampReference<Bpp, Write>(state.fTrail.data(), state.width, state.height, settings, job,
+      stampReference<Bpp, Write>(state.fTrail.data(), state.width, state.height, settings, p, job,
                                  eightWayBlend);
     }
   }
@@ -207,34 +215,6 @@ void updateParticlesReference(ParticleState& state, const ParticlesSettings& set
 
 int64_t blockBegin(int block, int64_t slots) {
   return slots * block / kWalkBlocks;
-}
-
-// The walk visits live slots until it has seen fNumActive of them: the slot where it
-// stops, or slotsTouched when it does not stop.
-int32_t walkEnd(const ParticleState& state) {
-  const int32_t touched = state.slotsTouched;
-  if (touched <= state.fNumActive) return touched;  // cannot hold more live particles
-  int32_t counts[kWalkBlocks];
-  const Particle* store = state.fParticles.data();
-#pragma omp parallel for schedule(static) if (runsInParallel(state))
-  for (int b = 0; b < kWalkBlocks; ++b) {
-    int32_t count = 0;
-    for (int64_t i = blockBegin(b, touched); i < blockBegin(b + 1, touched); ++i) {
-      count += store[i].alive > 0;
-    }
-    counts[b] = count;
-  }
-  int32_t live = 0;
-  for (int b = 0; b < kWalkBlocks; ++b) {
-    if (live + counts[b] <= state.fNumActive) {
-      live += counts[b];
-      continue;
-    }
-    for (int64_t i = blockBegin(b, touched);; ++i) {
-      if (store[i].alive > 0 && ++live > state.fNumActive) return static_cast<int32_t>(i);
-    }
-  }
-  return touched;
 }
 
 // Diamond distance |i - h| + |j - h| of every pixel of an N x N stamp from its centre.
@@ -263,7 +243,7 @@ template <StampWrite Write, int N>
 void stampLevels(const StampJob& job, int falloffStep, bool eightWayBlend, StampLevels<N>& levels) {
   for (int d = 0; d < N; ++d) {
     const int dist = d * falloffStep;
-    const int e[3] = {job.e[0] - dist, job.e[1] - dist, job.e[2] - dist};
+    const int e[3] = {job.level[0] - dist, job.level[1] - dist, job.level[2] - dist};
     levels.writes[d] = e[0] > 0 || e[1] > 0 || e[2] > 0;
     for (int k = 0; k < 3; ++k) {
       const int ek = std::max(e[k], 0);
@@ -297,6 +277,47 @@ inline void stampPixel(uint8_t* t, const int* add, bool eightWayBlend) {
   }
 }
 
+#ifdef QEL_PARTICLES_SSE2
+// A 3 x 3 replacing stamp on 4-byte pixels, one 16-byte step per row: the stamp's three
+// pixels and the pixel after them (which must lie in the frame) are loaded, the colour
+// bytes of the pixels the stamp writes are replaced, and all four are stored back (the
+// fourth pixel and the alpha bytes unchanged). The stamp's bytes are the centre levels less
+// the falloff, saturating at 0, and a pixel is written when any of its bytes is above 0.
+class ReplaceStamp3x4 {
+ public:
+  // falloffStep x 2 must stay below 256 (the byte lanes' subtraction).
+  explicit ReplaceStamp3x4(int falloffStep) {
+    const int s = falloffStep * 0x010101;  // the distance in bytes 0..2 of a pixel
+    // Rows 0 and 2 lie one step from the centre row 1: distances 2 1 2, and 1 0 1 in row 1.
+    edgeFalloff_ = _mm_set_epi32(0, 2 * s, s, 2 * s);
+    midFalloff_ = _mm_set_epi32(0, s, 0, s);
+  }
+
+  void stampRows(uint8_t* topLeft, size_t stride, int j0, int j1, const StampJob& job) const {
+    const int levels = job.level[0] | (job.level[1] << 8) | (job.level[2] << 16);
+    const __m128i centre = _mm_set1_epi32(levels);
+    // Colour bytes of the stamp's three pixels, not of the fourth.
+    const __m128i colour = _mm_set_epi32(0, 0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i edge = _mm_subs_epu8(centre, edgeFalloff_);
+    const __m128i mid = _mm_subs_epu8(centre, midFalloff_);
+    const __m128i edgeMask = _mm_andnot_si128(_mm_cmpeq_epi32(edge, zero), colour);
+    const __m128i midMask = _mm_andnot_si128(_mm_cmpeq_epi32(mid, zero), colour);
+    for (int j = j0; j < j1; ++j) {
+      auto* row = reinterpret_cast<__m128i*>(topLeft + j * stride);
+      const __m128i m = j == 1 ? midMask : edgeMask;
+      const __m128i v = j == 1 ? mid : edge;
+      const __m128i t = _mm_loadu_si128(row);
+      _mm_storeu_si128(row, _mm_or_si128(_mm_and_si128(m, v), _mm_andnot_si128(m, t)));
+    }
+  }
+
+ private:
+  __m128i edgeFalloff_;
+  __m128i midFalloff_;
+};
+#endif
+
 // Stamps every job whose rows meet rows [rowBegin, rowEnd), clipped to those rows.
 template <int Bpp, StampWrite Write, int N>
 void stampBand(uint8_t* trail, int width, const ParticlesSettings& settings, const StampJob* jobs,
@@ -307,6 +328,10 @@ void stampBand(uint8_t* trail, int width, const ParticlesSettings& settings, con
   const int topOffset = settings.stampTopOffset;
   const int falloffStep = settings.falloffStep;
   StampLevels<N> levels;
+#ifdef QEL_PARTICLES_SSE2
+  const bool fast3x4 = 2 * falloffStep < 256;
+  const ReplaceStamp3x4 replace3x4(fast3x4 ? falloffStep : 0);
+#endif
   for (int b = 0; b < kWalkBlocks; ++b) {
     const StampJob* job = jobs + blockBegin(b, slots);
     const StampJob* const end = job + blockJobs[b];
@@ -315,6 +340,15 @@ void stampBand(uint8_t* trail, int width, const ParticlesSettings& settings, con
       const int j0 = std::max(0, rowBegin - top), j1 = std::min(N, rowEnd - top);
       if (j0 >= j1) continue;
       const int left = job->px - h;
+#ifdef QEL_PARTICLES_SSE2
+      if constexpr (Bpp == 4 && Write == StampWrite::kReplace && N == 3) {
+        if (fast3x4 && left >= 0 && left + 4 <= width) {
+          replace3x4.stampRows(trail + (static_cast<size_t>(top) * width + left) * 4,
+                               static_cast<size_t>(width) * 4, j0, j1, *job);
+          continue;
+        }
+      }
+#endif
       stampLevels<Write, N>(*job, falloffStep, eightWayBlend, levels);
       if (left >= 0 && left + N <= width) {
         for (int j = j0; j < j1; ++j) {
@@ -338,77 +372,154 @@ void stampBand(uint8_t* trail, int width, const ParticlesSettings& settings, con
   }
 }
 
-template <int Bpp, StampWrite Write, int N>
-void updateParticlesParallel(ParticleState& state, const ParticlesSettings& settings,
-                             const FrameControls& controls, const uint8_t* input) {
-  const WalkContext w = walkContext(state, settings, controls, input);
-  const bool eightWayBlend = Bpp == 4 && controls.alphaMode == 0;
-  const int32_t slots = walkEnd(state);
+template <int Bpp, StampWrite Write>
+void advanceBlocks(ParticleState& state, const WalkContext& w, team::WalkPlan& plan) {
   Particle* const store = state.fParticles.data();
   StampJob* const jobs = state.stampJobs.data();
-  uint8_t* const trail = state.fTrail.data();
-  const int width = state.width;
-  const int height = state.height;
-  int32_t blockJobs[kWalkBlocks];
-#pragma omp parallel if (runsInParallel(state))
-  {
-    // Move: every particle's record is its own; the stamps of a block go to the block's
-    // own stretch of the job list, in slot order.
+  const int32_t slots = plan.slots;
 #pragma omp for schedule(static)
-    for (int b = 0; b < kWalkBlocks; ++b) {
-      const int64_t begin = blockBegin(b, slots);
-      StampJob* out = jobs + begin;
-      for (int64_t i = begin; i < blockBegin(b + 1, slots); ++i) {
-        Particle& p = store[i];
-        if (p.alive > 0 && advanceParticle<Bpp, Write>(p, w, *out)) ++out;
-      }
-      blockJobs[b] = static_cast<int32_t>(out - (jobs + begin));
+  for (int b = 0; b < kWalkBlocks; ++b) {
+    const int64_t begin = blockBegin(b, slots);
+    const int64_t end = blockBegin(b + 1, slots);
+    StampJob* out = jobs + begin;
+    for (int64_t i = begin; i < end; ++i) {
+      Particle& p = store[i];
+      if (p.alive > 0 && advanceParticle<Bpp, Write>(p, w, *out)) ++out;
     }
-    // Stamp: each thread owns one band of rows; no two threads write the same pixel and
-    // every pixel sees the stamps in slot order.
-#ifdef _OPENMP
-    const int bands = omp_get_num_threads();
-#else
-    const int bands = 1;
-#endif
-#pragma omp for schedule(static)
-    for (int band = 0; band < bands; ++band) {
-      const int rowBegin = static_cast<int>(static_cast<int64_t>(height) * band / bands);
-      const int rowEnd = static_cast<int>(static_cast<int64_t>(height) * (band + 1) / bands);
-      stampBand<Bpp, Write, N>(trail, width, settings, jobs, blockJobs, slots, rowBegin, rowEnd,
-                               eightWayBlend);
-    }
+    plan.blockJobs[b] = static_cast<int32_t>(out - (jobs + begin));
   }
 }
 
-template <int Bpp, StampWrite Write>
-void updateParticlesT(ParticleState& state, const ParticlesSettings& settings,
-                      const FrameControls& controls, const uint8_t* input, FramePath path) {
-  if (path == FramePath::kReference || (settings.stampSize != 3 && settings.stampSize != 5)) {
-    updateParticlesReference<Bpp, Write>(state, settings, controls, input);
-  } else if (settings.stampSize == 3) {
-    updateParticlesParallel<Bpp, Write, 3>(state, settings, controls, input);
-  } else {
-    updateParticlesParallel<Bpp, Write, 5>(state, settings, controls, input);
+template <int Bpp, StampWrite Write, int N>
+void stampBands(ParticleState& state, const ParticlesSettings& settings, bool eightWayBlend,
+                const team::WalkPlan& plan) {
+#ifdef _OPENMP
+  const int bands = omp_get_num_threads();
+#else
+  const int bands = 1;
+#endif
+  const int height = state.height;
+#pragma omp for schedule(static)
+  for (int band = 0; band < bands; ++band) {
+    const int rowBegin = static_cast<int>(static_cast<int64_t>(height) * band / bands);
+    const int rowEnd = static_cast<int>(static_cast<int64_t>(height) * (band + 1) / bands);
+    stampBand<Bpp, Write, N>(state.fTrail.data(), state.width, settings, state.stampJobs.data(),
+                             plan.blockJobs, plan.slots, rowBegin, rowEnd, eightWayBlend);
   }
 }
 
 }  // namespace
 
-void updateParticles(ParticleState& state, const ParticlesSettings& settings,
-                     const FrameControls& controls, const uint8_t* input, FramePath path) {
+namespace team {
+
+WalkPlan planWalk(const ParticleState& state) {
+  WalkPlan plan;
+  plan.slots = state.slotsTouched;
+  // Slots at or above slotsTouched hold no live particle; fewer than fNumActive slots
+  // cannot hold more than fNumActive.
+  plan.countLive = state.slotsTouched > state.fNumActive;
+  return plan;
+}
+
+void advanceParticles(ParticleState& state, const ParticlesSettings& settings,
+                      const FrameControls& controls, const uint8_t* input, WalkPlan& plan) {
+  if (plan.countLive) {
+    // Count the live particles per block, then find the slot where the walk passes the
+    // fNumActive-th (the omp single ends with a barrier, so every thread sees it).
+    const Particle* store = state.fParticles.data();
+    const int32_t touched = state.slotsTouched;
+#pragma omp for schedule(static)
+    for (int b = 0; b < kWalkBlocks; ++b) {
+      int32_t count = 0;
+      for (int64_t i = blockBegin(b, touched); i < blockBegin(b + 1, touched); ++i) {
+        count += store[i].alive > 0;
+      }
+      plan.blockLive[b] = count;
+    }
+#pragma omp single
+    {
+      int32_t live = 0;
+      for (int b = 0; b < kWalkBlocks; ++b) {
+        if (live + plan.blockLive[b] <= state.fNumActive) {
+          live += plan.blockLive[b];
+          continue;
+        }
+        for (int64_t i = blockBegin(b, touched);; ++i) {
+          if (store[i].alive > 0 && ++live > state.fNumActive) {
+            plan.slots = static_cast<int32_t>(i);
+            break;
+          }
+        }
+        break;
+      }
+    }
+  }
+  const WalkContext w = walkContext(state, settings, controls, input);
   const bool blend = settings.stampWrite == StampWrite::kBlend;
   if (state.bytesPerPixel == 4) {
     if (blend) {
-      updateParticlesT<4, StampWrite::kBlend>(state, settings, controls, input, path);
+      advanceBlocks<4, StampWrite::kBlend>(state, w, plan);
     } else {
-      updateParticlesT<4, StampWrite::kReplace>(state, settings, controls, input, path);
+      advanceBlocks<4, StampWrite::kReplace>(state, w, plan);
     }
   } else {
     if (blend) {
-      updateParticlesT<3, StampWrite::kBlend>(state, settings, controls, input, path);
+      advanceBlocks<3, StampWrite::kBlend>(state, w, plan);
     } else {
-      updateParticlesT<3, StampWrite::kReplace>(state, settings, controls, input, path);
+      advanceBlocks<3, StampWrite::kReplace>(state, w, plan);
+    }
+  }
+}
+
+void stampParticles(ParticleState& state, const ParticlesSettings& settings,
+                    const FrameControls& controls, const WalkPlan& plan) {
+  const bool eightWayBlend = state.bytesPerPixel == 4 && controls.alphaMode == 0;
+  const bool blend = settings.stampWrite == StampWrite::kBlend;
+  const bool five = settings.stampSize == 5;
+  if (state.bytesPerPixel == 4) {
+    if (blend) {
+      five ? stampBands<4, StampWrite::kBlend, 5>(state, settings, eightWayBlend, plan)
+           : stampBands<4, StampWrite::kBlend, 3>(state, settings, eightWayBlend, plan);
+    } else {
+      five ? stampBands<4, StampWrite::kReplace, 5>(state, settings, eightWayBlend, plan)
+           : stampBands<4, StampWrite::kReplace, 3>(state, settings, eightWayBlend, plan);
+    }
+  } else {
+    if (blend) {
+      five ? stampBands<3, StampWrite::kBlend, 5>(state, settings, eightWayBlend, plan)
+           : stampBands<3, StampWrite::kBlend, 3>(state, settings, eightWayBlend, plan);
+    } else {
+      five ? stampBands<3, StampWrite::kReplace, 5>(state, settings, eightWayBlend, plan)
+           : stampBands<3, StampWrite::kReplace, 3>(state, settings, eightWayBlend, plan);
+    }
+  }
+}
+
+}  // namespace team
+
+void updateParticles(ParticleState& state, const ParticlesSettings& settings,
+                     const FrameControls& controls, const uint8_t* input, FramePath path) {
+  if (path == FramePath::kOptimised) {
+    team::WalkPlan plan = team::planWalk(state);
+#pragma omp parallel if (runsInParallel(state))
+    {
+      team::advanceParticles(state, settings, controls, input, plan);
+      team::stampParticles(state, settings, controls, plan);
+    }
+    return;
+  }
+  const bool blend = settings.stampWrite == StampWrite::kBlend;
+  if (state.bytesPerPixel == 4) {
+    if (blend) {
+      updateParticlesReference<4, StampWrite::kBlend>(state, settings, controls, input);
+    } else {
+      updateParticlesReference<4, StampWrite::kReplace>(state, settings, controls, input);
+    }
+  } else {
+    if (blend) {
+      updateParticlesReference<3, StampWrite::kBlend>(state, settings, controls, input);
+    } else {
+      updateParticlesReference<3, StampWrite::kReplace>(state, settings, controls, input);
     }
   }
 }

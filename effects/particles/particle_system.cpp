@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "effects/particles/particle_rows.h"
+#include "effects/particles/particle_team.h"
 
 namespace particles {
 
@@ -102,19 +103,28 @@ void emitParticlesT(ParticleState& state, const FrameControls& controls, const u
 // ---- Trail and colour-keep passes
 
 template <int Bpp>
-void fadeTrailT(ParticleState& state, int trailFactor, FramePath path) {
+void fadeTrailReferenceT(ParticleState& state, int trailFactor) {
   const int width = state.width;
   const int height = state.height;
   const size_t stride = static_cast<size_t>(width) * Bpp;
   uint8_t* trail = state.fTrail.data();
-  const bool parallel = runsInParallel(state);
-  if (path == FramePath::kReference) {
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int y = 0; y < height; ++y) {
-      fadeTrailRowReference<Bpp>(trail + y * stride, width, trailFactor);
-    }
+#pragma omp parallel for schedule(static) if (runsInParallel(state))
+  for (int y = 0; y < height; ++y) {
+    fadeTrailRowReference<Bpp>(trail + y * stride, width, trailFactor);
+  }
+}
+
+template <int Bpp>
+void fadeTrailRowsT(ParticleState& state, int trailFactor) {
+  const int width = state.width;
+  const int height = state.height;
+  const size_t stride = static_cast<size_t>(width) * Bpp;
+  uint8_t* trail = state.fTrail.data();
+  if (trailFactor == 0) {
+#pragma omp for schedule(static) nowait
+    for (int y = 0; y < height; ++y) std::memset(trail + y * stride, 0, stride);
   } else {
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp for schedule(static) nowait
     for (int y = 0; y < height; ++y) fadeTrailRow<Bpp>(trail + y * stride, width, trailFactor);
   }
 }
@@ -154,23 +164,25 @@ void colorKeepAndMixRow(const uint8_t* trail, const uint8_t* in, uint8_t* out, i
 }
 
 template <int Bpp>
-void colorKeepAndMixT(const ParticleState& state, const FrameControls& controls,
-                      const uint8_t* input, uint8_t* output) {
+void colorKeepAndMixRowsT(const ParticleState& state, const FrameControls& controls,
+                          const uint8_t* input, uint8_t* output) {
   const int width = state.width;
   const int height = state.height;
   const size_t stride = static_cast<size_t>(width) * Bpp;
   const uint8_t* trail = state.fTrail.data();
   const int keepFactor = controls.keepFactor;
   const int fxAlpha = controls.fxAlpha;
-#pragma omp parallel if (runsInParallel(state))
-  {
-    const ScopedRoundToNearest rounding;  // every worker mixes "over" in the same mode
+  const ScopedRoundToNearest rounding;  // every thread mixes "over" in the same mode
 #pragma omp for schedule(static)
-    for (int y = 0; y < height; ++y) {
-      colorKeepAndMixRow<Bpp>(trail + y * stride, input + y * stride, output + y * stride, width,
-                              keepFactor, fxAlpha);
-    }
+  for (int y = 0; y < height; ++y) {
+    colorKeepAndMixRow<Bpp>(trail + y * stride, input + y * stride, output + y * stride, width,
+                            keepFactor, fxAlpha);
   }
+}
+
+// A factor of 256 maps every trail byte to itself: no pass.
+bool fadeChangesTrail(const FrameControls& controls) {
+  return controls.trailFactor != 256;
 }
 
 }  // namespace
@@ -247,17 +259,19 @@ void emitParticles(ParticleState& state, const FrameControls& controls, const ui
 }
 
 void fadeTrail(ParticleState& state, const FrameControls& controls, FramePath path) {
-  if (controls.trailFactor == 0) {
-    std::fill(state.fTrail.begin(), state.fTrail.end(), uint8_t{0});
+  if (path == FramePath::kReference) {
+    if (controls.trailFactor == 0) {
+      std::fill(state.fTrail.begin(), state.fTrail.end(), uint8_t{0});
+    } else if (state.bytesPerPixel == 4) {
+      fadeTrailReferenceT<4>(state, controls.trailFactor);
+    } else {
+      fadeTrailReferenceT<3>(state, controls.trailFactor);
+    }
     return;
   }
-  // A factor of 256 maps every byte to itself.
-  if (controls.trailFactor == 256 && path == FramePath::kOptimised) return;
-  if (state.bytesPerPixel == 4) {
-    fadeTrailT<4>(state, controls.trailFactor, path);
-  } else {
-    fadeTrailT<3>(state, controls.trailFactor, path);
-  }
+  if (!fadeChangesTrail(controls)) return;
+#pragma omp parallel if (runsInParallel(state))
+  team::fadeTrailRows(state, controls.trailFactor);
 }
 
 void applyColorKeep(ParticleState& state, const FrameControls& controls) {
@@ -287,11 +301,8 @@ void mixFx(uint8_t* output, const uint8_t* input, const uint8_t* fxImage, int wi
 
 void colorKeepAndMix(const ParticleState& state, const FrameControls& controls,
                      const uint8_t* input, uint8_t* output) {
-  if (state.bytesPerPixel == 4) {
-    colorKeepAndMixT<4>(state, controls, input, output);
-  } else {
-    colorKeepAndMixT<3>(state, controls, input, output);
-  }
+#pragma omp parallel if (runsInParallel(state))
+  team::colorKeepAndMixRows(state, controls, input, output);
 }
 
 void runParticlesFrame(ParticleState& state, const ParticlesSettings& settings, const float* values,
@@ -299,15 +310,47 @@ void runParticlesFrame(ParticleState& state, const ParticlesSettings& settings, 
   const FrameControls controls = deriveControls(values, state.capacity, settings);
   restartIfActiveCountChanged(state, controls);
   emitParticles(state, controls, input);
-  fadeTrail(state, controls, path);
-  updateParticles(state, settings, controls, input, path);
   if (path == FramePath::kReference && state.fFxImage.size() == state.fTrail.size()) {
+    fadeTrail(state, controls, path);
+    updateParticles(state, settings, controls, input, path);
     applyColorKeep(state, controls);
     mixFx(output, input, state.fFxImage.data(), state.width, state.height, state.bytesPerPixel,
           controls.fxAlpha);
-  } else {
-    colorKeepAndMix(state, controls, input, output);
+    return;
+  }
+  // The rest of the frame in one parallel region (its barriers keep the steps' order):
+  // the fade and the particles' moves touch different data and run back to back; the
+  // stamps wait for both, the keep-and-mix pass for the stamps.
+  const bool fade = fadeChangesTrail(controls);
+  team::WalkPlan plan = team::planWalk(state);
+#pragma omp parallel if (runsInParallel(state))
+  {
+    if (fade) team::fadeTrailRows(state, controls.trailFactor);
+    team::advanceParticles(state, settings, controls, input, plan);
+    team::stampParticles(state, settings, controls, plan);
+    team::colorKeepAndMixRows(state, controls, input, output);
   }
 }
+
+namespace team {
+
+void fadeTrailRows(ParticleState& state, int trailFactor) {
+  if (state.bytesPerPixel == 4) {
+    fadeTrailRowsT<4>(state, trailFactor);
+  } else {
+    fadeTrailRowsT<3>(state, trailFactor);
+  }
+}
+
+void colorKeepAndMixRows(const ParticleState& state, const FrameControls& controls,
+                         const uint8_t* input, uint8_t* output) {
+  if (state.bytesPerPixel == 4) {
+    colorKeepAndMixRowsT<4>(state, controls, input, output);
+  } else {
+    colorKeepAndMixRowsT<3>(state, controls, input, output);
+  }
+}
+
+}  // namespace team
 
 }  // namespace particles

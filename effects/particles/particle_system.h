@@ -61,9 +61,10 @@ FrameControls deriveControls(const float* values, int capacity, const ParticlesS
 // One particle's stamp of this frame, as the parallel update hands it from the motion
 // phase to the stamping phase.
 struct StampJob {
-  int16_t px, py;  // the particle's pixel
-  int16_t e[3];    // colour levels of bytes 0..2 at the falloff centre (c >> 8), may be < 0
-  uint16_t s[3];   // blending stamp: left + upper input neighbour of bytes 0..2
+  int16_t px, py;    // the particle's pixel
+  uint8_t level[3];  // levels of bytes 0..2 at the falloff centre: c >> 8, negatives as 0
+  uint8_t unused;
+  uint16_t s[3];  // blending stamp: left + upper input neighbour of bytes 0..2
 };
 
 struct ParticleState {

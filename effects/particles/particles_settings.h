@@ -22,7 +22,7 @@ enum class DeathRule {
 };
 
 struct ParticlesSettings {
-  int stampSize;       // pixels per side of the square stamp: 3 or 5 (odd)
+  int stampSize;       // pixels per side of the square stamp: 3 or 5
   int stampTopOffset;  // first stamp row relative to the particle's row (negative: above)
   int falloffStep;     // colour levels lost per step of diamond distance from the centre
   StampWrite stampWrite;
@@ -31,5 +31,11 @@ struct ParticlesSettings {
   DeathRule deathRule;
   int keepScale;  // keepFactor = trunc(Color Keep x keepScale): 256 or 255
 };
+
+// Settings the effect can run: the stamps come in two sizes.
+constexpr bool isValidParticlesSettings(const ParticlesSettings& s) {
+  return (s.stampSize == 3 || s.stampSize == 5) && s.falloffStep >= 0 && s.fadeShift >= 0 &&
+         s.fadeShift < 31 && s.keepScale >= 0 && s.keepScale <= 256;
+}
 
 extern const ParticlesSettings kParticlesSettings;
