@@ -97,8 +97,9 @@ namespace {
 
 // The plain per-pixel keep, shared by the reference and by the tails of the fast form.
 template <int Bpp>
-void colorKeepPixels(const uint8_t* trail, uint8_t* fx, int width, int keepFactor) {
-  for (int x = 0; x < width; ++x, trail += Bpp, fx += Bpp) {
+void colorKeepPixels(const uint8_t* trail, uint8_t* fx, int width, int keepFactor,
+                     const uint8_t* alpha) {
+  for (int x = 0; x < width; ++x, trail += Bpp, fx += Bpp, alpha += Bpp) {
     int q0 = trail[0] + ((trail[0] * keepFactor) >> 8);
     int q1 = trail[1] + ((trail[1] * keepFactor) >> 8);
     int q2 = trail[2] + ((trail[2] * keepFactor) >> 8);
@@ -108,7 +109,7 @@ void colorKeepPixels(const uint8_t* trail, uint8_t* fx, int width, int keepFacto
     fx[0] = static_cast<uint8_t>(q0);
     fx[1] = static_cast<uint8_t>(q1);
     fx[2] = static_cast<uint8_t>(q2);
-    if constexpr (Bpp == 4) fx[3] = trail[3];
+    if constexpr (Bpp == 4) fx[3] = alpha[3];
   }
 }
 
@@ -151,7 +152,8 @@ inline __m128i rescaleTwoPixels(__m128i q) {
 }  // namespace
 
 template <int Bpp>
-void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor) {
+void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor,
+                  const uint8_t* alpha) {
   int x = 0;
 #ifdef QEL_PARTICLES_SSE2
   const __m128i zero = _mm_setzero_si128();
@@ -172,8 +174,9 @@ void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor) 
         hi = rescaleTwoPixels(hi);
       }
       const __m128i q = _mm_packus_epi16(lo, hi);
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + x * 4));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(fx + x * 4),
-                       _mm_or_si128(_mm_andnot_si128(alphaBytes, q), _mm_and_si128(alphaBytes, t)));
+                       _mm_or_si128(_mm_andnot_si128(alphaBytes, q), _mm_and_si128(alphaBytes, a)));
     }
   } else {
     // Five pixels (15 bytes) per step from a 16-byte load; a step in which any channel
@@ -186,14 +189,14 @@ void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor) 
       const int over = _mm_movemask_epi8(_mm_cmpgt_epi16(lo, limit)) |
                        (_mm_movemask_epi8(_mm_cmpgt_epi16(hi, limit)) & 0x3FFF);
       if (over != 0) {
-        colorKeepPixels<3>(trail + x * 3, fx + x * 3, 5, keepFactor);
+        colorKeepPixels<3>(trail + x * 3, fx + x * 3, 5, keepFactor, alpha + x * 3);
       } else {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(fx + x * 3), _mm_packus_epi16(lo, hi));
       }
     }
   }
 #endif
-  colorKeepPixels<Bpp>(trail + x * Bpp, fx + x * Bpp, width - x, keepFactor);
+  colorKeepPixels<Bpp>(trail + x * Bpp, fx + x * Bpp, width - x, keepFactor, alpha + x * Bpp);
 }
 
 // ---- FX Amount mix
@@ -348,7 +351,7 @@ template void fadeTrailRow<3>(uint8_t*, int, int);
 template void fadeTrailRow<4>(uint8_t*, int, int);
 template void colorKeepRowReference<3>(const uint8_t*, uint8_t*, int, int);
 template void colorKeepRowReference<4>(const uint8_t*, uint8_t*, int, int);
-template void colorKeepRow<3>(const uint8_t*, uint8_t*, int, int);
-template void colorKeepRow<4>(const uint8_t*, uint8_t*, int, int);
+template void colorKeepRow<3>(const uint8_t*, uint8_t*, int, int, const uint8_t*);
+template void colorKeepRow<4>(const uint8_t*, uint8_t*, int, int, const uint8_t*);
 
 }  // namespace particles

@@ -35,11 +35,13 @@ void fadeTrailRow(uint8_t* row, int width, int trailFactor);
 
 // ---- Colour keep: fx bytes 0..2 become trail + ((trail x keepFactor) >> 8), rescaled when
 // the largest passes 255. keepFactor 0..256. Byte 3 of fx is written with the trail's byte
-// 3 (no step reads it).
+// 3 (no step reads it); the fast form takes byte 3 from the row `alpha` instead (pass the
+// trail for the same bytes as the plain form, or the input to finish a mix at FX Amount 1).
 template <int Bpp>
 void colorKeepRowReference(const uint8_t* trail, uint8_t* fx, int width, int keepFactor);
 template <int Bpp>
-void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor);
+void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor,
+                  const uint8_t* alpha);
 
 // ---- The FX Amount mix, as a constant-alpha composition of A (the input, weight alpha1 =
 // 255 - fxAlpha) and B (the effect image, weight alpha2 = fxAlpha), in 32-bit float with

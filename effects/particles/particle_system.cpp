@@ -142,17 +142,23 @@ void applyColorKeepT(ParticleState& state, int keepFactor) {
   }
 }
 
-// One row of the fused pass: keep into a stack scratch row chunk by chunk, then mix.
+// One row of the fused pass: keep into a stack scratch row chunk by chunk, then mix. At FX
+// Amount 1 the mix gives the effect image's colour bytes and the input's byte 3 exactly,
+// so the keep writes the output directly.
 template <int Bpp>
 void colorKeepAndMixRow(const uint8_t* trail, const uint8_t* in, uint8_t* out, int width,
                         int keepFactor, int fxAlpha) {
+  if (keepFactor != 0 && fxAlpha == 255) {
+    colorKeepRow<Bpp>(trail, out, width, keepFactor, in);
+    return;
+  }
   alignas(16) uint8_t scratch[kFusedChunkPixels * Bpp];
   for (int x0 = 0; x0 < width; x0 += kFusedChunkPixels) {
     const int n = std::min(kFusedChunkPixels, width - x0);
     const size_t offset = static_cast<size_t>(x0) * Bpp;
     const uint8_t* fx = trail + offset;
     if (keepFactor != 0) {
-      colorKeepRow<Bpp>(fx, scratch, n, keepFactor);
+      colorKeepRow<Bpp>(fx, scratch, n, keepFactor, fx);
       fx = scratch;
     }
     if constexpr (Bpp == 4) {
@@ -307,6 +313,9 @@ void colorKeepAndMix(const ParticleState& state, const FrameControls& controls,
 
 void runParticlesFrame(ParticleState& state, const ParticlesSettings& settings, const float* values,
                        const uint8_t* input, uint8_t* output, FramePath path) {
+  // The controls are truncated float products: whatever rounding mode the host left set,
+  // they are formed rounding to nearest.
+  const ScopedRoundToNearest rounding;
   const FrameControls controls = deriveControls(values, state.capacity, settings);
   restartIfActiveCountChanged(state, controls);
   emitParticles(state, controls, input);

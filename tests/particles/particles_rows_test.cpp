@@ -45,7 +45,7 @@ void expectKeepRowsAgree(int width, int keepFactor) {
   const std::vector<uint8_t> trail =
       randomRow(static_cast<size_t>(width) * Bpp, width * 17 + keepFactor);
   std::vector<uint8_t> fast(trail.size(), 0xEE), plain(trail.size(), 0x11);
-  colorKeepRow<Bpp>(trail.data(), fast.data(), width, keepFactor);
+  colorKeepRow<Bpp>(trail.data(), fast.data(), width, keepFactor, trail.data());
   colorKeepRowReference<Bpp>(trail.data(), plain.data(), width, keepFactor);
   ASSERT_EQ(fast, plain) << "bpp " << Bpp << " width " << width << " factor " << keepFactor;
 }
@@ -84,10 +84,10 @@ TEST(ParticlesRows, FastKeepEqualsPlainKeepForEveryChannelPair) {
     std::vector<uint8_t> fast(trail.size()), plain(trail.size());
     for (int factor = 1; factor <= 256; ++factor) {
       if (bpp == 4) {
-        colorKeepRow<4>(trail.data(), fast.data(), width, factor);
+        colorKeepRow<4>(trail.data(), fast.data(), width, factor, trail.data());
         colorKeepRowReference<4>(trail.data(), plain.data(), width, factor);
       } else {
-        colorKeepRow<3>(trail.data(), fast.data(), width, factor);
+        colorKeepRow<3>(trail.data(), fast.data(), width, factor, trail.data());
         colorKeepRowReference<3>(trail.data(), plain.data(), width, factor);
       }
       ASSERT_EQ(fast, plain) << "bpp " << bpp << " factor " << factor;
@@ -105,7 +105,7 @@ Pixel fadeOnce(Pixel p, int trailFactor) {
 Pixel keepOnce(Pixel p, int keepFactor) {
   const uint8_t trail[3] = {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2])};
   uint8_t fx[3] = {};
-  colorKeepRow<3>(trail, fx, 1, keepFactor);
+  colorKeepRow<3>(trail, fx, 1, keepFactor, trail);
   return {fx[0], fx[1], fx[2]};
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -290,6 +291,28 @@ TEST(ParticlesEmission, BirthSlotsRingOverActiveCountOr3ByteCapacity) {
   }
 }
 
+TEST(ParticlesEmission, FramesWiderThan7680CellColumns) {
+  // 32767 pixels: 8191 cell columns. The level of the cell above is kept for every one.
+  const int width = 32767, height = 8;
+  ParticleState state = makeState(width, height, 3);
+  std::vector<uint8_t> input = uniformFrame(width, height, 3, 90);
+  for (int k = 0; k < 3; ++k) input[(4 * width + 8000 * 4) * 3 + k] = 60;  // cell (8000, 1)
+  FrameControls c = birthControls(90, 1000000, state.fNumActive);
+  c.birthRange = 30;
+  emitParticles(state, c, input.data());
+  ASSERT_EQ(state.fNextParticle, 2 * 8191);
+  const Particle& top = state.fParticles[8000];
+  const Particle& below = state.fParticles[8191 + 8000];
+  const Particle& after = state.fParticles[8191 + 8001];
+  EXPECT_EQ(top.x, 8000 * 4 * 65536);
+  EXPECT_EQ(top.vy, -90);
+  EXPECT_EQ(below.y, 4 * 65536);
+  EXPECT_EQ(below.vx, 90 - 60);
+  EXPECT_EQ(below.vy, 90 - 60);
+  EXPECT_EQ(after.vx, 60 - 90);
+  EXPECT_EQ(after.vy, 0);
+}
+
 TEST(ParticlesEmission, FramesWithoutCellsGiveNoBirths) {
   const int kSizes[][2] = {{1, 1}, {3, 3}, {3, 200}, {200, 3}, {2, 7}};
   for (const auto& size : kSizes) {
@@ -346,6 +369,16 @@ TEST(ParticlesEmission, AChangeOfTheActiveCountRestartsTheSystem) {
   }
   EXPECT_EQ(state.fBirthCooldown, std::vector<int16_t>(cooldown.size(), 0));
   EXPECT_EQ(state.fTrail, trail);
+  // Max Particles 0: no births and no particle moves.
+  runParticlesFrame(state, kP1.settings, v.data(), input.data(), output.data());
+  ASSERT_GT(liveCount(state), 0);
+  v[kMaxParticles] = 0.0f;
+  for (int frame = 0; frame < 3; ++frame) {
+    runParticlesFrame(state, kP1.settings, v.data(), input.data(), output.data());
+    EXPECT_EQ(state.fNumActive, 0);
+    EXPECT_EQ(liveCount(state), 0);
+    EXPECT_EQ(state.fNextParticle, 0);
+  }
 }
 
 // ---- Motion, steering, fading, death
@@ -831,6 +864,22 @@ TEST(ParticlesFrames, OneAndTwoThreadsGiveTheSameFrames) {
   omp_set_num_threads(saved);
 }
 #endif
+
+// The host may leave any rounding mode set on its thread; the frames must not change.
+TEST(ParticlesFrames, TheCallersRoundingModeChangesNothing) {
+  const int saved = std::fegetround();
+  for (const Deliverable& d : kDeliverables) {
+    for (int bpp : {3, 4}) {
+      const auto nearest = runSequence(d, 67, 45, bpp, FramePath::kOptimised, Buffers::kSeparate);
+      for (int mode : {FE_TOWARDZERO, FE_UPWARD, FE_DOWNWARD}) {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        const auto other = runSequence(d, 67, 45, bpp, FramePath::kOptimised, Buffers::kSeparate);
+        std::fesetround(saved);
+        EXPECT_EQ(other, nearest) << d.name << " bpp " << bpp << " mode " << mode;
+      }
+    }
+  }
+}
 
 TEST(ParticlesFrames, TrailStrengthZeroShowsOnlyThisFramesStamps) {
   ParticleState state = makeState(96, 64, 4);
