@@ -97,7 +97,8 @@ void initParticleState(ParticleState& state, int width, int height, int bytesPer
 // How the passes run. kOptimised uses the fast row helpers and builds the effect image and
 // mixes it with the input in one row pass over a small per-thread scratch row. kReference
 // runs the plain row helpers step by step: the whole effect image into fFxImage, then the
-// input copied into the output and mixed there. Both give the same bytes.
+// input copied into the output and mixed there (it needs a state made withFxImage, and
+// runs kOptimised without one). Both give the same bytes.
 enum class FramePath { kOptimised, kReference };
 
 // One frame: input and output are width x height pixels of the state's pixel size; they may
