@@ -1,4 +1,6 @@
-// Build-time constants of QelParticles2: identity, parameters, capabilities.
+// Build-time constants of QelParticles2: identity, parameters, capabilities and the
+// Particles effect's settings.
+#include "deliverables/QelParticles2/particles_settings.h"
 #include "shell/deliverable.h"
 
 namespace {
@@ -30,3 +32,5 @@ const DeliverableConstants kDeliverable = {
     kCapabilityTableA,
     kCapabilityTableASize,
 };
+
+const ParticlesSettings kParticlesSettings = kQelParticles2Settings;

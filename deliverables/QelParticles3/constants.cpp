@@ -1,4 +1,6 @@
-// Build-time constants of QelParticles3: identity, parameters, capabilities.
+// Build-time constants of QelParticles3: identity, parameters, capabilities and the
+// Particles effect's settings.
+#include "deliverables/QelParticles3/particles_settings.h"
 #include "shell/deliverable.h"
 
 namespace {
@@ -29,3 +31,5 @@ const DeliverableConstants kDeliverable = {
     kCapabilityTableA,
     kCapabilityTableASize,
 };
+
+const ParticlesSettings kParticlesSettings = kQelParticles3Settings;
