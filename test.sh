@@ -33,14 +33,16 @@ cmake -S . -B build-fuzz "${clang_build[@]}" -DQEL_FUZZ=ON -DQEL_BUILD_TESTS=OFF
 cmake --build build-fuzz -j "$jobs"
 mkdir -p build-fuzz/artifacts
 for family in particles inferno stains; do
-  # A fresh scratch corpus each run, grown from the committed seeds: the same seed then
+  # A fresh scratch corpus each run, grown from the committed seeds and the inputs of past
+  # findings (fuzz/regressions, replayed first under clang's sanitizers): the same seed then
   # replays the same first inputs. Crashing inputs land in build-fuzz/artifacts.
   scratch="build-fuzz/corpus-$family"
   rm -rf "$scratch" && mkdir -p "$scratch"
   log="build-fuzz/fuzz-$family.log"
-  if ! OMP_NUM_THREADS=2 "build-fuzz/fuzz/fuzz_$family" -seed=1 -max_total_time="$fuzz_seconds" \
+  if ! OMP_NUM_THREADS=2 LSAN_OPTIONS=use_tls=0:suppressions=fuzz/lsan.supp \
+      "build-fuzz/fuzz/fuzz_$family" -seed=1 -max_total_time="$fuzz_seconds" \
       -timeout=20 -close_fd_mask=2 -print_final_stats=1 \
-      -artifact_prefix="build-fuzz/artifacts/$family-" "$scratch" "fuzz/corpus/$family" >"$log" 2>&1; then
+      -artifact_prefix="build-fuzz/artifacts/$family-" "$scratch" "fuzz/corpus/$family" "fuzz/regressions/$family" >"$log" 2>&1; then
     tail -n 80 "$log"
     echo "fuzz_$family broke a host rule; replay: build-fuzz/fuzz/fuzz_$family build-fuzz/artifacts/$family-*"
     exit 1

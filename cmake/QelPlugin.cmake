@@ -64,8 +64,11 @@ function(qel_add_frei0r_plugin name)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   target_link_options(${target} PRIVATE
-    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frei0r/frei0r.map" -Wl,--no-undefined
+    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frei0r/frei0r.map"
     -Wl,-z,nodelete)  # kept mapped for the OpenMP workers, as the FreeFrame modules
+  if(NOT QEL_PLUGIN_UNDEFINED_FROM_HOST)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
   set_property(GLOBAL APPEND PROPERTY QEL_FREI0R_PLUGINS ${target})
 endfunction()
 

@@ -293,7 +293,8 @@ class ReplaceStamp3x4 {
     midFalloff_ = _mm_set_epi32(0, s, 0, s);
   }
 
-  void stampRows(uint8_t* topLeft, size_t stride, int j0, int j1, const StampJob& job) const {
+  // firstRow: the stamp's left pixel in stamp row j0; rows j0 .. j1 - 1 are written.
+  void stampRows(uint8_t* firstRow, size_t stride, int j0, int j1, const StampJob& job) const {
     const int levels = job.level[0] | (job.level[1] << 8) | (job.level[2] << 16);
     const __m128i centre = _mm_set1_epi32(levels);
     // Colour bytes of the stamp's three pixels, not of the fourth.
@@ -304,7 +305,7 @@ class ReplaceStamp3x4 {
     const __m128i edgeMask = _mm_andnot_si128(_mm_cmpeq_epi32(edge, zero), colour);
     const __m128i midMask = _mm_andnot_si128(_mm_cmpeq_epi32(mid, zero), colour);
     for (int j = j0; j < j1; ++j) {
-      auto* row = reinterpret_cast<__m128i*>(topLeft + j * stride);
+      auto* row = reinterpret_cast<__m128i*>(firstRow + (j - j0) * stride);
       const __m128i m = j == 1 ? midMask : edgeMask;
       const __m128i v = j == 1 ? mid : edge;
       const __m128i t = _mm_loadu_si128(row);
@@ -343,7 +344,7 @@ void stampBand(uint8_t* trail, int width, const ParticlesSettings& settings, con
 #ifdef QEL_PARTICLES_SSE2
       if constexpr (Bpp == 4 && Write == StampWrite::kReplace && N == 3) {
         if (fast3x4 && left >= 0 && left + 4 <= width) {
-          replace3x4.stampRows(trail + (static_cast<size_t>(top) * width + left) * 4,
+          replace3x4.stampRows(trail + (static_cast<size_t>(top + j0) * width + left) * 4,
                                static_cast<size_t>(width) * 4, j0, j1, *job);
           continue;
         }
@@ -359,12 +360,16 @@ void stampBand(uint8_t* trail, int width, const ParticlesSettings& settings, con
           }
         }
       } else {
+        // Clipped at the left or right edge: `first` is the stamp's first pixel inside
+        // the frame (no pointer is ever formed outside the trail image).
         const int i0 = std::max(0, -left), i1 = std::min(N, width - left);
         for (int j = j0; j < j1; ++j) {
-          uint8_t* row = trail + (static_cast<size_t>(top + j) * width + left) * Bpp;
+          uint8_t* first = trail + (static_cast<size_t>(top + j) * width + (left + i0)) * Bpp;
           for (int i = i0; i < i1; ++i) {
             const int d = kDiamond.d[j][i];
-            if (levels.writes[d]) stampPixel<Write>(row + i * Bpp, levels.add[d], eightWayBlend);
+            if (levels.writes[d]) {
+              stampPixel<Write>(first + (i - i0) * Bpp, levels.add[d], eightWayBlend);
+            }
           }
         }
       }
