@@ -23,8 +23,10 @@ uint32_t processFrameMulti(PlugObj* pPlugObj, MultiFrames* pFrameData);
 
 // The frame an effect works on once the prologue has passed. Input and output are
 // width x height pixels of bytesPerPixel bytes each, rows without gaps, and both match
-// the instance's format. They may be the same memory (a caller of the multi-frame entry
-// can pass one buffer for both). The output holds a copy of what the caller supplied.
+// the instance's format. They are the host's own frames, and they are the same memory
+// for an in-place frame (or when a caller of the multi-frame entry passes one buffer for
+// both): an effect writes every output byte and reads no input byte it has already
+// overwritten. The output holds what the caller supplied until the effect writes it.
 struct FrameContext {
   const uint8_t* input;
   uint8_t* output;

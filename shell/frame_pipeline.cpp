@@ -1,6 +1,7 @@
 #include "shell/frame_pipeline.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "shell/deliverable.h"
@@ -46,13 +47,19 @@ MultiFrames* createFrameContext() {
   return multi;
 }
 
-// Sets slot 0 of one list from a host frame and empties the other 15 slots.
-bool loadSlotList(FrameSlot* const* slots, uint32_t& count, const void* source,
-                  const PlugObj* pPlugObj) {
+// Lends one host frame to slot 0 of a list for this call; slots 1 to 15 stay empty.
+void lendFrame(FrameSlot* const* slots, uint32_t& count, const void* frame,
+               const PlugObj* pPlugObj) {
   count = 1;
-  for (int i = 1; i < kMaxSlots; ++i) emptySlot(slots[i]);
-  return fillSlot(slots[0], source, pPlugObj->width(), pPlugObj->height(),
-                  pPlugObj->bytesPerPixel());
+  lendSlot(slots[0], frame, pPlugObj->width(), pPlugObj->height(), pPlugObj->bytesPerPixel());
+}
+
+// Takes the lent frames back: slot 0 of both lists is empty again and nothing is released,
+// since the host owns the frames.
+void takeBackFrames(MultiFrames* multi) {
+  for (FrameSlot* slot : {multi->inputs[0], multi->outputs[0]}) {
+    *slot = FrameSlot{kFormatTagEmpty, 0, nullptr, 0, 0, nullptr, 0, 0};
+  }
 }
 
 bool slotMatchesInstance(const FrameSlot* slot, const PlugObj* pPlugObj) {
@@ -69,26 +76,16 @@ bool isAcceptedFrameFormat(const VideoInfoStruct& info) {
   return static_cast<uint64_t>(info.FrameWidth) * info.FrameHeight <= kMaxFramePixels;
 }
 
-bool fillSlot(FrameSlot* slot, const void* source, int width, int height, int bytesPerPixel) {
-  const size_t bytes = static_cast<size_t>(width) * height * bytesPerPixel;
-  if (slot->width != width || slot->height != height || slot->bytesPerPixel != bytesPerPixel ||
-      !slot->data) {
-    delete[] slot->data;
-    slot->data = new (std::nothrow) uint8_t[bytes];
-    if (!slot->data) {
-      emptySlot(slot);
-      return false;
-    }
-  }
-  slot->bytesPerPixel = bytesPerPixel;
+void lendSlot(FrameSlot* slot, const void* frame, int width, int height, int bytesPerPixel) {
   slot->formatTag = (bytesPerPixel == 3 || bytesPerPixel == 4) ? kFormatTagRgb8 : kFormatTagEmpty;
+  slot->bytesPerPixel = bytesPerPixel;
+  // The effect only reads an input slot; a const host frame is never written.
+  slot->data = static_cast<uint8_t*>(const_cast<void*>(frame));
   slot->width = width;
   slot->height = height;
-  std::memcpy(slot->data, source, bytes);
   slot->reservedData = nullptr;
   slot->reserved1 = 0;
   slot->reserved2 = 0;
-  return true;
 }
 
 void emptySlot(FrameSlot* slot) {
@@ -141,6 +138,10 @@ uint32_t deInstantiate(PlugObj* pPlugObj) {
   return FF_SUCCESS;
 }
 
+// Frames reach the effect without copies: the host's frame is lent to input slot 0 and
+// output slot 0 (in place, both are the same memory, which every effect handles), and the
+// effect writes its result straight into the host's frame. The prologue refuses a frame
+// before the effect touches anything, so a failed in-place frame is left as it was.
 uint32_t processFrame(PlugObj* pPlugObj, void* frame) {
   if (!pPlugObj->fMultiReady || !pPlugObj->fMulti) {
     reportError(kNotReadyText, "processFrame Error");
@@ -149,14 +150,11 @@ uint32_t processFrame(PlugObj* pPlugObj, void* frame) {
   if (!frame) return FF_FAIL;
   clampParameters(pPlugObj);
   MultiFrames* multi = pPlugObj->fMulti;
-  if (!loadSlotList(multi->inputs, multi->numInputs, frame, pPlugObj) ||
-      !loadSlotList(multi->outputs, multi->numOutputs, frame, pPlugObj)) {
-    return FF_FAIL;
-  }
+  lendFrame(multi->inputs, multi->numInputs, frame, pPlugObj);
+  lendFrame(multi->outputs, multi->numOutputs, frame, pPlugObj);
   const uint32_t result = processFrameMulti(pPlugObj, multi);
-  if (result != FF_SUCCESS) return result;
-  std::memcpy(frame, multi->outputs[0]->data, frameBytes(pPlugObj));
-  return FF_SUCCESS;
+  takeBackFrames(multi);
+  return result;
 }
 
 uint32_t processFrameCopy(PlugObj* pPlugObj, const ProcessFrameCopyStruct* frames) {
@@ -170,16 +168,12 @@ uint32_t processFrameCopy(PlugObj* pPlugObj, const ProcessFrameCopyStruct* frame
   }
   clampParameters(pPlugObj);
   MultiFrames* multi = pPlugObj->fMulti;
-  uint32_t result = FF_FAIL;
-  if (loadSlotList(multi->inputs, multi->numInputs, frames->ppInputFrames[0], pPlugObj) &&
-      loadSlotList(multi->outputs, multi->numOutputs, frames->pOutputFrame, pPlugObj)) {
-    result = processFrameMulti(pPlugObj, multi);
-  }
-  if (result == FF_SUCCESS) {
-    std::memcpy(frames->pOutputFrame, multi->outputs[0]->data, frameBytes(pPlugObj));
-  } else {
-    std::memset(frames->pOutputFrame, 0, frameBytes(pPlugObj));
-  }
+  // Input frames beyond the first are not read.
+  lendFrame(multi->inputs, multi->numInputs, frames->ppInputFrames[0], pPlugObj);
+  lendFrame(multi->outputs, multi->numOutputs, frames->pOutputFrame, pPlugObj);
+  const uint32_t result = processFrameMulti(pPlugObj, multi);
+  takeBackFrames(multi);
+  if (result != FF_SUCCESS) std::memset(frames->pOutputFrame, 0, frameBytes(pPlugObj));
   return result;
 }
 

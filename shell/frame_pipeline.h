@@ -23,6 +23,8 @@ uint32_t deInstantiate(PlugObj* pPlugObj);
 uint32_t processFrame(PlugObj* pPlugObj, void* frame);
 uint32_t processFrameCopy(PlugObj* pPlugObj, const ProcessFrameCopyStruct* frames);
 
-// Slot handling of the instance's own frame context.
-bool fillSlot(FrameSlot* slot, const void* source, int width, int height, int bytesPerPixel);
+// Slot handling of the instance's own frame context. A host frame is lent to a slot for
+// the length of one call: the slot describes it but does not own it, and is empty again
+// when the call returns.
+void lendSlot(FrameSlot* slot, const void* frame, int width, int height, int bytesPerPixel);
 void emptySlot(FrameSlot* slot);
