@@ -1,7 +1,7 @@
 // Floating-point mode for frame work: flush-to-zero (MXCSR bit 0x8000) and
 // denormals-are-zero (bit 0x40, where the processor has it) on the calling thread for
-// the guard's lifetime, and the thread's own mode back afterwards. Effects that do float work inside a parallel
-// region open one guard per worker so that every thread computes alike.
+// the guard's lifetime, and the thread's own mode back afterwards. Effects that do float work
+// inside a parallel region open one guard per worker so that every thread computes alike.
 #pragma once
 
 #if defined(__SSE__) || defined(__x86_64__) || defined(_M_X64)

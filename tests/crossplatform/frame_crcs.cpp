@@ -28,14 +28,19 @@ constexpr int kFirstChange = 6;
 constexpr int kSecondChange = 11;
 
 // Parameter p's value from kFirstChange on: tenths from 0 to 1, spread over the indices.
-float firstChange(uint32_t p) { return static_cast<float>((p * 7 + 3) % 11) / 10.0f; }
+float firstChange(uint32_t p) {
+  return static_cast<float>((p * 7 + 3) % 11) / 10.0f;
+}
 
 // From kSecondChange on: above the range, below it, and a middle value in turn.
 float secondChange(uint32_t p) {
   switch (p % 3) {
-    case 0: return 1.5f;
-    case 1: return -0.25f;
-    default: return 0.5f;
+    case 0:
+      return 1.5f;
+    case 1:
+      return -0.25f;
+    default:
+      return 0.5f;
   }
 }
 
@@ -78,7 +83,13 @@ std::string runSequence(const PluginLibrary& library, int width, int height, int
 std::string displays(const PluginLibrary& library) {
   Instance instance(library, 8, 8, 4);
   if (!instance.valid()) return "refused";
-  const float kValues[] = {0.0f, 1.0f, 0.125f, 1.0f / 3.0f, -0.0f, 1e-7f, 2.5e9f,
+  const float kValues[] = {0.0f,
+                           1.0f,
+                           0.125f,
+                           1.0f / 3.0f,
+                           -0.0f,
+                           1e-7f,
+                           2.5e9f,
                            std::numeric_limits<float>::infinity(),
                            std::numeric_limits<float>::quiet_NaN()};
   std::string line;
@@ -101,7 +112,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
       frames = std::atoi(argv[++i]);
-    } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc && parseSize(argv[i + 1], width, height)) {
+    } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc &&
+               parseSize(argv[i + 1], width, height)) {
       ++i;
     } else {
       std::fprintf(stderr, "usage: frame_crcs [--frames N] [--size WxH]\n");

@@ -11,8 +11,8 @@ namespace qeltest {
 namespace {
 
 int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  std::string line = std::string(caption ? caption : "(no caption)") + ": " +
-                     (text ? text : "(no text)");
+  std::string line =
+      std::string(caption ? caption : "(no caption)") + ": " + (text ? text : "(no text)");
   if (owner) line += " [owner window]";
   if (type != MB_OK) line += " [type " + std::to_string(type) + "]";
   line += "\n";
@@ -40,7 +40,8 @@ bool captureMessageBoxes(void* module) {
     auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
     for (; names->u1.AddressOfData != 0; ++names, ++slots) {
       if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      const auto* byName =
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
       if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "MessageBoxA") != 0) continue;
       DWORD oldProtection;
       if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,

@@ -17,8 +17,12 @@ namespace {
 
 constexpr unsigned kFlushToZeroAndDenormalsAreZero = 0x8040;
 
-unsigned flushBits() { return _mm_getcsr() & kFlushToZeroAndDenormalsAreZero; }
-void clearFlushBits() { _mm_setcsr(_mm_getcsr() & ~kFlushToZeroAndDenormalsAreZero); }
+unsigned flushBits() {
+  return _mm_getcsr() & kFlushToZeroAndDenormalsAreZero;
+}
+void clearFlushBits() {
+  _mm_setcsr(_mm_getcsr() & ~kFlushToZeroAndDenormalsAreZero);
+}
 
 // The flush bits that a newly started thread has when it reaches its own code.
 unsigned flushBitsOfANewThread() {
