@@ -59,11 +59,11 @@ qel_wine_start() {
   # The first start of a new prefix takes a while (seconds natively, up to a minute under
   # emulation); do it here, not inside a test. The server then stays up until
   # qel_wine_stop, so that tests do not start their own. Under emulation the set-up has
-  # been seen to stall now and then: it gets a time limit and one more try in a new prefix.
+  # been seen to stall now and then: it gets a time limit and two more tries in new prefixes.
   local try
-  for try in 1 2; do
+  for try in 1 2 3; do
     wineserver -p >/dev/null 2>&1 || return 1
-    if timeout 240 "$qel_wine_dir/run_wine.sh" wineboot --init >/dev/null 2>&1; then
+    if timeout 150 "$qel_wine_dir/run_wine.sh" wineboot --init >/dev/null 2>&1; then
       return 0
     fi
     echo "wine prefix set-up did not finish (try $try)" >&2
@@ -77,6 +77,22 @@ qel_wine_stop() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
+    # A stalled set-up can leave programs of this prefix whose server is gone already
+    # (and one may still start another): they are found by the prefix in their
+    # environment, asked to end, then made to.
+    local round pid left signal=TERM
+    for round in 1 2 3 4; do
+      left=""
+      for pid in $(pgrep -f '^/usr/bin/qemu-i386-static |^/usr/lib/wine/wine' || true); do
+        if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+          kill -s "$signal" "$pid" 2>/dev/null || true
+          left=1
+        fi
+      done
+      [ -n "$left" ] || break
+      signal=KILL
+      sleep 1
+    done
     rm -rf "$WINEPREFIX"
   fi
 }
