@@ -14,10 +14,17 @@ packages=(
   # Gem for Pure Data, the third-party host of the integration test, headless under Xvfb
   gem gem-plugin-tiff puredata-core xvfb xauth libgl1-mesa-dri
   clang libclang-rt-14-dev libomp-dev llvm  # fuzzing and ThreadSanitizer builds of test.sh
+  # The 32-bit Windows DLLs: cross compiler, googletest sources for the Windows tests,
+  # wine to run them, and qemu-i386 for machines whose kernel cannot start 32-bit
+  # programs (tests/windows/wine_env.sh).
+  g++-mingw-w64-i686-posix googletest wine wine32:i386 qemu-user-static
 )
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${packages[@]}"
 
@@ -27,6 +34,12 @@ echo "Plug-ins built into $(pwd)/build/plugins:"
 ls build/plugins
 echo "frei0r modules built into $(pwd)/build/frei0r-1:"
 ls build/frei0r-1
+
+cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+cmake --build build-win32 -j "$(nproc)"
+echo "32-bit Windows plug-ins built into $(pwd)/build-win32/plugins:"
+ls build-win32/plugins
 
 echo "== qelfx: every effect over the built-in picture, into out/"
 mkdir -p out

@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "tests/harness/message_box_capture.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -51,8 +53,13 @@ PluginLibrary::PluginLibrary(const std::string& name) : name_(name) {
 #ifdef _WIN32
   handle_ = LoadLibraryA(path.c_str());
   if (handle_) {
-    plugMain_ = reinterpret_cast<decltype(plugMain_)>(
-        GetProcAddress(static_cast<HMODULE>(handle_), "plugMain"));
+    // Through void (*)(), the generic function pointer type, so that the cast is allowed.
+    plugMain_ = reinterpret_cast<decltype(plugMain_)>(reinterpret_cast<void (*)()>(
+        GetProcAddress(static_cast<HMODULE>(handle_), "plugMain")));
+    if (plugMain_ && !captureMessageBoxes(handle_)) {
+      FreeLibrary(static_cast<HMODULE>(handle_));
+      throw std::runtime_error(path + " does not import MessageBoxA");
+    }
   }
 #else
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
