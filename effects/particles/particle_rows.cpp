@@ -1,6 +1,5 @@
 #include "effects/particles/particle_rows.h"
 
-#include <cmath>
 #include <cstring>
 
 #if !defined(QEL_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
@@ -201,16 +200,28 @@ void colorKeepRow(const uint8_t* trail, uint8_t* fx, int width, int keepFactor,
 
 // ---- FX Amount mix
 
+namespace {
+
+// Round half to even of 0 <= x < 2^22, whatever rounding mode the host left set on the
+// SSE or the x87 unit: x - trunc(x) is exact, so the halfway test is exact too.
+int roundHalfEven(float x) {
+  const int whole = static_cast<int>(x);
+  const float fraction = x - static_cast<float>(whole);
+  return whole + (fraction > 0.5f || (fraction == 0.5f && (whole & 1)) ? 1 : 0);
+}
+
+}  // namespace
+
 int mixPlusReference(int alpha1, int alpha2, int a, int b) {
   const float sum = static_cast<float>(alpha1 * a) + static_cast<float>(alpha2 * b);
-  const int rounded = static_cast<int>(std::nearbyint(sum * kInv255));
+  const int rounded = roundHalfEven(sum * kInv255);
   return rounded < kMaxChannelValue ? rounded : kMaxChannelValue;
 }
 
 int mixOverReference(int alpha1, int alpha2, int a, int b) {
   const float w = static_cast<float>(alpha2 * (255 - alpha1)) * kInv255;
   const float sum = static_cast<float>(alpha1 * a) + w * static_cast<float>(b);
-  return static_cast<int>(std::nearbyint(sum * kInv255));
+  return roundHalfEven(sum * kInv255);
 }
 
 void mixPlusRowReference(uint8_t* out, const uint8_t* in, const uint8_t* fx, int width,
@@ -299,7 +310,7 @@ void mixOverRow(uint8_t* out, const uint8_t* in, const uint8_t* fx, int width, i
 #ifdef QEL_PARTICLES_SSE2
   // The same float operations as mixOverReference, four channels at a time; the
   // conversion back rounds by the control register's mode, nearest-even under
-  // ScopedRoundToNearest, as nearbyint does.
+  // ScopedRoundToNearest, as roundHalfEven does.
   const float w = static_cast<float>(fxAlpha * (255 - alpha1)) * kInv255;
   const __m128 weightA = _mm_set1_ps(static_cast<float>(alpha1));
   const __m128 weightB = _mm_set1_ps(w);
