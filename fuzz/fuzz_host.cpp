@@ -84,23 +84,9 @@ T pick(const T (&table)[N], uint32_t selector) {
 
 // ---- answers ---------------------------------------------------------------------
 
-FFMixed mixedUInt(uint32_t value) {
-  FFMixed mixed;
-  std::memset(&mixed, 0, sizeof mixed);
-  mixed.UIntValue = value;
-  return mixed;
-}
-
-FFMixed mixedPointer(const void* pointer) {
-  FFMixed mixed;
-  std::memset(&mixed, 0, sizeof mixed);
-  mixed.PointerValue = const_cast<void*>(pointer);
-  return mixed;
-}
-
 // A status answer is the 32-bit value with nothing in the rest of the union.
 bool isStatus(FFMixed answer, uint32_t status) {
-  const FFMixed expected = mixedUInt(status);
+  const FFMixed expected = ffMixedUInt(status);
   return std::memcmp(&answer, &expected, sizeof answer) == 0;
 }
 bool isFail(FFMixed answer) {
@@ -284,7 +270,7 @@ class Session {
   }
 
   void destroy(size_t index) {
-    const FFMixed answer = call(FF_DEINSTANTIATE, mixedUInt(0), live_[index].id);
+    const FFMixed answer = call(FF_DEINSTANTIATE, ffMixedUInt(0), live_[index].id);
     if (!isSuccess(answer)) fail("deInstantiate of a live instance answered 0x%08x", low32(answer));
     live_.erase(live_.begin() + static_cast<std::ptrdiff_t>(index));
   }
@@ -320,7 +306,7 @@ class Session {
         info.FrameHeight <= kMaxSide && uint64_t{info.FrameWidth} * info.FrameHeight <= kMaxPixels;
     if (live_.size() == kMaxLiveInstances) destroy(0);
 
-    const FFMixed answer = call(FF_INSTANTIATE, mixedPointer(nullInfo ? nullptr : &info), nullptr);
+    const FFMixed answer = call(FF_INSTANTIATE, ffMixedPointer(nullInfo ? nullptr : &info), nullptr);
     if (!acceptable) {
       if (!isFail(answer)) {
         fail("instantiate of %ux%u depth %u (null record: %d) was not refused", info.FrameWidth,
@@ -343,7 +329,7 @@ class Session {
     inst.frameBytes = static_cast<size_t>(inst.width) * inst.height * inst.bytesPerPixel;
     for (uint32_t i = 0; i < d_.numParams; ++i) {
       inst.raw[i] = d_.defaults[i];
-      const uint32_t value = low32(call(FF_GETPARAMETER, mixedUInt(i), inst.id));
+      const uint32_t value = low32(call(FF_GETPARAMETER, ffMixedUInt(i), inst.id));
       if (value != d_.defaults[i]) {
         fail("a new instance's parameter %u is 0x%08x, its default 0x%08x", i, value,
              d_.defaults[i]);
@@ -357,7 +343,7 @@ class Session {
   void deInstantiateOp() {
     const auto op = read<DeInstantiateOp>();
     if ((op.select & kSelectNoInstance) || live_.empty()) {
-      const FFMixed answer = call(FF_DEINSTANTIATE, mixedUInt(0), nullptr);
+      const FFMixed answer = call(FF_DEINSTANTIATE, ffMixedUInt(0), nullptr);
       if (!isFail(answer)) fail("deInstantiate of ID 0 answered 0x%08x", low32(answer));
       return;
     }
@@ -370,19 +356,19 @@ class Session {
     LiveInstance* inst = select(op.select);
     if (!inst) {
       uint8_t pixel[4] = {};
-      const FFMixed answer = call(FF_PROCESSFRAME, mixedPointer(pixel), nullptr);
+      const FFMixed answer = call(FF_PROCESSFRAME, ffMixedPointer(pixel), nullptr);
       if (!isFail(answer)) fail("processFrame with instance ID 0 answered 0x%08x", low32(answer));
       return;
     }
     if (!spend(*inst)) return;
     if (op.flags & ProcessFrameOp::kNullFrame) {
-      const FFMixed answer = call(FF_PROCESSFRAME, mixedPointer(nullptr), inst->id);
+      const FFMixed answer = call(FF_PROCESSFRAME, ffMixedPointer(nullptr), inst->id);
       if (!isFail(answer)) fail("processFrame of a null frame answered 0x%08x", low32(answer));
       return;
     }
     std::vector<uint8_t> frame(inst->frameBytes);
     fillFrame(frame, op.content, *inst);
-    const FFMixed answer = call(FF_PROCESSFRAME, mixedPointer(frame.data()), inst->id);
+    const FFMixed answer = call(FF_PROCESSFRAME, ffMixedPointer(frame.data()), inst->id);
     if (!isSuccess(answer)) {
       fail("processFrame of a %dx%dx%d frame answered 0x%08x", inst->width, inst->height,
            inst->bytesPerPixel, low32(answer));
@@ -395,7 +381,7 @@ class Session {
     const auto op = read<ProcessFrameCopyOp>();
     LiveInstance* inst = select(op.select);
     if (!inst) {
-      const FFMixed answer = call(FF_PROCESSFRAMECOPY, mixedPointer(nullptr), nullptr);
+      const FFMixed answer = call(FF_PROCESSFRAMECOPY, ffMixedPointer(nullptr), nullptr);
       if (!isFail(answer))
         fail("processFrameCopy with instance ID 0 answered 0x%08x", low32(answer));
       return;
@@ -419,7 +405,7 @@ class Session {
     const std::vector<std::vector<uint8_t>> inputsBefore = inputs;
     const std::vector<uint8_t> outputBefore = output;
     const bool wellFormed = numInputs >= 1 && copy.ppInputFrames && list[0] && copy.pOutputFrame;
-    const FFMixed answer = call(FF_PROCESSFRAMECOPY, mixedPointer(&copy), inst->id);
+    const FFMixed answer = call(FF_PROCESSFRAMECOPY, ffMixedPointer(&copy), inst->id);
     if (!wellFormed) {
       if (!isFail(answer)) {
         fail("processFrameCopy with %u inputs, flags 0x%02x answered 0x%08x", numInputs, op.flags,
@@ -486,7 +472,7 @@ class Session {
     LiveInstance* inst = select(op.select);
     if (!inst) {
       MultiFrames record{};
-      const FFMixed answer = call(FF_GETINPUTSTATUS, mixedPointer(&record), nullptr);
+      const FFMixed answer = call(FF_GETINPUTSTATUS, ffMixedPointer(&record), nullptr);
       if (!isFail(answer)) fail("code 16 with instance ID 0 answered 0x%08x", low32(answer));
       return;
     }
@@ -519,7 +505,7 @@ class Session {
     }
     if (out.slot.data == out.data.data()) std::memset(out.data.data(), 0x33, out.data.size());
 
-    FFMixed input = mixedPointer(&record);
+    FFMixed input = ffMixedPointer(&record);
     bool wellFormed = false;
     switch (op.address % 3) {
       case ProcessMultiOp::kRecord:
@@ -527,10 +513,10 @@ class Session {
                      slotMatches(record.inputs[0], *inst) && slotMatches(record.outputs[0], *inst);
         break;
       case ProcessMultiOp::kZero:
-        input = mixedUInt(0);
+        input = ffMixedUInt(0);
         break;
       default:
-        input = mixedUInt(op.channel);
+        input = ffMixedUInt(op.channel);
         break;
     }
 
@@ -583,7 +569,7 @@ class Session {
     change.ParameterNumber = index;
     std::memcpy(&change.NewParameterValue, &bits, sizeof bits);  // keeps NaN payloads as sent
     const bool nullRecord = op.flags & SetParameterOp::kNullRecord;
-    const FFMixed answer = call(FF_SETPARAMETER, mixedPointer(nullRecord ? nullptr : &change),
+    const FFMixed answer = call(FF_SETPARAMETER, ffMixedPointer(nullRecord ? nullptr : &change),
                                 inst ? inst->id : nullptr);
     if (!inst || nullRecord || index >= d_.numParams) {
       if (!isFail(answer)) fail("setParameter of index %u answered 0x%08x", index, low32(answer));
@@ -598,7 +584,7 @@ class Session {
   // Reads a parameter and holds it to the host's record: as set, or as clamped once a
   // frame has passed.
   void checkParameter(LiveInstance& inst, uint32_t index) {
-    const uint32_t value = low32(call(FF_GETPARAMETER, mixedUInt(index), inst.id));
+    const uint32_t value = low32(call(FF_GETPARAMETER, ffMixedUInt(index), inst.id));
     const uint32_t set = inst.raw[index];
     const uint32_t clamped = clampedBits(set);
     const bool ok =
@@ -614,7 +600,7 @@ class Session {
     LiveInstance* inst = select(op.select);
     const uint32_t index = parameterIndex(op.indexMode, op.index);
     if (!inst || index >= d_.numParams) {
-      const FFMixed answer = call(FF_GETPARAMETER, mixedUInt(index), inst ? inst->id : nullptr);
+      const FFMixed answer = call(FF_GETPARAMETER, ffMixedUInt(index), inst ? inst->id : nullptr);
       if (!isFail(answer)) fail("getParameter of index %u answered 0x%08x", index, low32(answer));
       return;
     }
@@ -627,7 +613,7 @@ class Session {
     LiveInstance* inst = select(op.select);
     const uint32_t index = parameterIndex(op.indexMode, op.index);
     const FFMixed answer =
-        call(FF_GETPARAMETERDISPLAY, mixedUInt(index), inst ? inst->id : nullptr);
+        call(FF_GETPARAMETERDISPLAY, ffMixedUInt(index), inst ? inst->id : nullptr);
     if (!inst || index >= d_.numParams) {
       if (!isFail(answer))
         fail("getParameterDisplay of index %u answered 0x%08x", index, low32(answer));
@@ -642,7 +628,7 @@ class Session {
     }
     // A value whose six-decimal text fits reads back within half a unit of the sixth
     // decimal.
-    const float value = floatOf(low32(call(FF_GETPARAMETER, mixedUInt(index), inst->id)));
+    const float value = floatOf(low32(call(FF_GETPARAMETER, ffMixedUInt(index), inst->id)));
     if (std::isfinite(value) && value > -1e6f && value < 1e7f) {
       const double shown = std::strtod(text, nullptr);
       if (!(std::fabs(shown - static_cast<double>(value)) <= 5.000001e-7)) {
@@ -665,7 +651,7 @@ class Session {
     const uint32_t index = op.input;
     switch (code) {
       case FF_GETINFO: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         const auto* info = static_cast<const PluginInfoStruct*>(answer.PointerValue);
         if (!info || info->APIMajorVersion != 1 || info->APIMinorVersion != 0 ||
             info->PluginType != FF_EFFECT) {
@@ -679,7 +665,7 @@ class Session {
         return;
       }
       case FF_GETEXTENDEDINFO: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         const auto* ext = static_cast<const PluginExtendedInfoStruct*>(answer.PointerValue);
         if (!ext || ext->PluginMajorVersion != 3 || !ext->Description || !ext->About ||
             std::strlen(ext->Description) == 0 || std::strlen(ext->About) == 0) {
@@ -689,18 +675,18 @@ class Session {
       }
       case FF_INITIALISE:
       case FF_DEINITIALISE: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         if (!isSuccess(answer)) fail("code %u answered 0x%08x", code, low32(answer));
         return;
       }
       case FF_GETNUMPARAMETERS: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         if (!isStatus(answer, d_.numParams))
           fail("getNumParameters answered 0x%08x", low32(answer));
         return;
       }
       case FF_GETPARAMETERNAME: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         if (index >= d_.numParams) {
           if (!isFail(answer)) fail("getParameterName of index %u answered a name", index);
           return;
@@ -712,7 +698,7 @@ class Session {
         return;
       }
       case FF_GETPARAMETERDEFAULT: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         if (index >= d_.numParams) {
           if (!isFail(answer)) fail("getParameterDefault of index %u answered a value", index);
           return;
@@ -723,14 +709,14 @@ class Session {
         return;
       }
       case FF_GETPLUGINCAPS: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         // Both capability tables end before index 22.
         if (index >= 22 && !isStatus(answer, 0))
           fail("capability %u answered 0x%08x", index, low32(answer));
         return;
       }
       case FF_GETPARAMETERTYPE: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         if (!isStatus(answer, FF_TYPE_STANDARD))
           fail("getParameterType answered 0x%08x", low32(answer));
         return;
@@ -741,7 +727,7 @@ class Session {
       case FF_SETPARAMETER:
       case FF_PROCESSFRAMECOPY: {
         // An instance code with a zero ID is refused at once (their pointers: null here).
-        const FFMixed answer = call(code, mixedPointer(nullptr), nullptr);
+        const FFMixed answer = call(code, ffMixedPointer(nullptr), nullptr);
         if (!isFail(answer))
           fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
         return;
@@ -750,13 +736,13 @@ class Session {
       case FF_GETPARAMETERDISPLAY:
       case FF_GETPARAMETER:
       case FF_GETINPUTSTATUS: {  // an index, or a channel number for code 16
-        const FFMixed answer = call(code, mixedUInt(index & 0xFFFF), nullptr);
+        const FFMixed answer = call(code, ffMixedUInt(index & 0xFFFF), nullptr);
         if (!isFail(answer))
           fail("code %u with instance ID 0 answered 0x%08x", code, low32(answer));
         return;
       }
       default: {
-        const FFMixed answer = call(code, mixedUInt(index), id);
+        const FFMixed answer = call(code, ffMixedUInt(index), id);
         if (!isFail(answer)) fail("code 0x%08x answered 0x%08x", code, low32(answer));
         return;
       }
@@ -780,7 +766,7 @@ class Session {
         std::memset(&change, 0, sizeof change);
         change.ParameterNumber = index;
         change.NewParameterValue.FloatValue = value;
-        if (!isSuccess(call(FF_SETPARAMETER, mixedPointer(&change), inst->id))) {
+        if (!isSuccess(call(FF_SETPARAMETER, ffMixedPointer(&change), inst->id))) {
           fail("setParameter of index %u failed", index);
         }
         inst->raw[index] = bitsOf(value);
@@ -791,9 +777,9 @@ class Session {
       if (op.flags & FrameRunOp::kCopyMode) {
         void* list[1] = {frame.data()};
         ProcessFrameCopyStruct copy{1, list, output.data()};
-        answer = call(FF_PROCESSFRAMECOPY, mixedPointer(&copy), inst->id);
+        answer = call(FF_PROCESSFRAMECOPY, ffMixedPointer(&copy), inst->id);
       } else {
-        answer = call(FF_PROCESSFRAME, mixedPointer(frame.data()), inst->id);
+        answer = call(FF_PROCESSFRAME, ffMixedPointer(frame.data()), inst->id);
       }
       if (!isSuccess(answer)) fail("frame %d of a run answered 0x%08x", f, low32(answer));
       frameDone(*inst);
@@ -825,7 +811,7 @@ std::vector<FuzzedDeliverable> loadFamily(std::initializer_list<const char*> nam
       std::abort();
     }
     for (uint32_t i = 0; i < d.numParams; ++i) {
-      d.defaults.push_back(low32(d.library->call(FF_GETPARAMETERDEFAULT, mixedUInt(i))));
+      d.defaults.push_back(low32(d.library->call(FF_GETPARAMETERDEFAULT, ffMixedUInt(i))));
     }
     family.push_back(std::move(d));
   }

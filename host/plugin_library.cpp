@@ -25,20 +25,6 @@ namespace {
 
 const std::string kModuleSuffix = QELFX_MODULE_SUFFIX;
 
-FFMixed fromUInt(uint32_t value) {
-  FFMixed mixed;
-  std::memset(&mixed, 0, sizeof mixed);
-  mixed.UIntValue = value;
-  return mixed;
-}
-
-FFMixed fromPointer(const void* pointer) {
-  FFMixed mixed;
-  std::memset(&mixed, 0, sizeof mixed);
-  mixed.PointerValue = const_cast<void*>(pointer);
-  return mixed;
-}
-
 // An answer that should be an address: null, FF_FAIL in the union (0xFFFFFFFF) and
 // anything in the lowest 64 KiB, where no record can live, are refusals.
 const void* answerAddress(FFMixed answer) {
@@ -84,7 +70,7 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   }
 
   const auto* info =
-      static_cast<const PluginInfoStruct*>(answerAddress(call(FF_GETINFO, fromUInt(0), nullptr)));
+      static_cast<const PluginInfoStruct*>(answerAddress(call(FF_GETINFO, ffMixedUInt(0), nullptr)));
   if (!info) {
     dlclose(handle_);
     handle_ = nullptr;
@@ -103,7 +89,7 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
   }
 
   const auto* extended = static_cast<const PluginExtendedInfoStruct*>(
-      answerAddress(call(FF_GETEXTENDEDINFO, fromUInt(0), nullptr)));
+      answerAddress(call(FF_GETEXTENDEDINFO, ffMixedUInt(0), nullptr)));
   if (extended) {
     identity_.hasExtendedInfo = true;
     identity_.versionMajor = extended->PluginMajorVersion;
@@ -118,7 +104,7 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
 
   // FreeFrame 1.0 allows few parameters; a huge count is a broken plug-in.
   constexpr uint32_t kMaxParameters = 1024;
-  const uint32_t count = call(FF_GETNUMPARAMETERS, fromUInt(0), nullptr).UIntValue;
+  const uint32_t count = call(FF_GETNUMPARAMETERS, ffMixedUInt(0), nullptr).UIntValue;
   if (count == FF_FAIL || count > kMaxParameters) {
     dlclose(handle_);
     handle_ = nullptr;
@@ -129,9 +115,9 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
     ParameterInfo parameter;
     parameter.index = i;
     const auto* name =
-        static_cast<const char*>(answerAddress(call(FF_GETPARAMETERNAME, fromUInt(i), nullptr)));
+        static_cast<const char*>(answerAddress(call(FF_GETPARAMETERNAME, ffMixedUInt(i), nullptr)));
     if (name) parameter.name = boundedText(name, 16);
-    parameter.defaultValue = call(FF_GETPARAMETERDEFAULT, fromUInt(i), nullptr).FloatValue;
+    parameter.defaultValue = call(FF_GETPARAMETERDEFAULT, ffMixedUInt(i), nullptr).FloatValue;
     parameters_.push_back(parameter);
   }
 }
@@ -148,7 +134,7 @@ FFMixed PluginLibrary::call(uint32_t code, FFMixed input, void* instance) const 
 }
 
 uint32_t PluginLibrary::capability(uint32_t index) const {
-  return call(FF_GETPLUGINCAPS, fromUInt(index), nullptr).UIntValue;
+  return call(FF_GETPLUGINCAPS, ffMixedUInt(index), nullptr).UIntValue;
 }
 
 bool PluginLibrary::supportsBytesPerPixel(int bytesPerPixel) const {
@@ -162,7 +148,7 @@ PluginInstance::PluginInstance(const PluginLibrary& library, int width, int heig
       frameBytes_(static_cast<size_t>(width) * static_cast<size_t>(height) * bytesPerPixel) {
   VideoInfoStruct info{static_cast<uint32_t>(width), static_cast<uint32_t>(height),
                        bytesPerPixel == 4 ? FF_DEPTH_32 : FF_DEPTH_24, FF_ORIENTATION_TL};
-  const FFMixed answer = library_.call(FF_INSTANTIATE, fromPointer(&info), nullptr);
+  const FFMixed answer = library_.call(FF_INSTANTIATE, ffMixedPointer(&info), nullptr);
   // FF_FAIL arrives as 0xFFFFFFFF in the whole union; a null ID is no instance either.
   const auto id = reinterpret_cast<uintptr_t>(answer.PointerValue);
   if (id == 0 || id == FF_FAIL) {
@@ -174,7 +160,7 @@ PluginInstance::PluginInstance(const PluginLibrary& library, int width, int heig
 }
 
 PluginInstance::~PluginInstance() {
-  library_.call(FF_DEINSTANTIATE, fromUInt(0), id_);
+  library_.call(FF_DEINSTANTIATE, ffMixedUInt(0), id_);
 }
 
 void PluginInstance::setParameter(uint32_t index, float value) const {
@@ -182,16 +168,16 @@ void PluginInstance::setParameter(uint32_t index, float value) const {
   std::memset(&change, 0, sizeof change);
   change.ParameterNumber = index;
   change.NewParameterValue.FloatValue = value;
-  library_.call(FF_SETPARAMETER, fromPointer(&change), id_);
+  library_.call(FF_SETPARAMETER, ffMixedPointer(&change), id_);
 }
 
 float PluginInstance::parameter(uint32_t index) const {
-  return library_.call(FF_GETPARAMETER, fromUInt(index), id_).FloatValue;
+  return library_.call(FF_GETPARAMETER, ffMixedUInt(index), id_).FloatValue;
 }
 
 std::string PluginInstance::display(uint32_t index) const {
   const auto* text = static_cast<const char*>(
-      answerAddress(library_.call(FF_GETPARAMETERDISPLAY, fromUInt(index), id_)));
+      answerAddress(library_.call(FF_GETPARAMETERDISPLAY, ffMixedUInt(index), id_)));
   if (!text) return "";
   std::string shown = boundedText(text, 16);
   while (!shown.empty() && shown.back() == ' ') shown.pop_back();
@@ -199,13 +185,13 @@ std::string PluginInstance::display(uint32_t index) const {
 }
 
 bool PluginInstance::processInPlace(uint8_t* frame) const {
-  return library_.call(FF_PROCESSFRAME, fromPointer(frame), id_).UIntValue == FF_SUCCESS;
+  return library_.call(FF_PROCESSFRAME, ffMixedPointer(frame), id_).UIntValue == FF_SUCCESS;
 }
 
 bool PluginInstance::processCopy(const uint8_t* input, uint8_t* output) const {
   void* inputs[1] = {const_cast<uint8_t*>(input)};
   ProcessFrameCopyStruct copy{1, inputs, output};
-  return library_.call(FF_PROCESSFRAMECOPY, fromPointer(&copy), id_).UIntValue == FF_SUCCESS;
+  return library_.call(FF_PROCESSFRAMECOPY, ffMixedPointer(&copy), id_).UIntValue == FF_SUCCESS;
 }
 
 std::vector<std::string> defaultPluginDirs() {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define QEL_PLUGIN_CALL __stdcall
@@ -155,6 +156,22 @@ static_assert(offsetof(SetParameterStruct, NewParameterValue) == 8, "SetParamete
 static_assert(sizeof(FrameSlot) == 40, "FrameSlot layout");
 static_assert(sizeof(MultiFrames) == 272, "MultiFrames layout");
 #endif
+
+// FFMixed values with one member set and every other byte zero, as both sides of the
+// call build them: an integer or a float's bits in the low 32 bits, or an address.
+inline FFMixed ffMixedUInt(uint32_t value) {
+  FFMixed mixed;
+  std::memset(&mixed, 0, sizeof mixed);
+  std::memcpy(&mixed, &value, sizeof value);
+  return mixed;
+}
+
+inline FFMixed ffMixedPointer(const void* pointer) {
+  FFMixed mixed;
+  std::memset(&mixed, 0, sizeof mixed);
+  mixed.PointerValue = const_cast<void*>(pointer);
+  return mixed;
+}
 
 extern "C" FFMixed QEL_PLUGIN_CALL plugMain(uint32_t functionCode, FFMixed inputValue,
                                             void* instanceID);

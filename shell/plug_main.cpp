@@ -13,25 +13,15 @@ namespace {
 
 // Answers are a zeroed union with one member set: FF_FAIL reads 0x00000000FFFFFFFF on
 // 64-bit hosts, a float has its bits in the low 32 bits, addresses fill the union.
-FFMixed answerUInt(uint32_t value) {
-  FFMixed result;
-  std::memset(&result, 0, sizeof result);
-  std::memcpy(&result, &value, sizeof value);
-  return result;
-}
+FFMixed answerUInt(uint32_t value) { return ffMixedUInt(value); }
 
 FFMixed answerFloat(float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  return answerUInt(bits);
+  return ffMixedUInt(bits);
 }
 
-FFMixed answerPointer(const void* pointer) {
-  FFMixed result;
-  std::memset(&result, 0, sizeof result);
-  result.PointerValue = const_cast<void*>(pointer);
-  return result;
-}
+FFMixed answerPointer(const void* pointer) { return ffMixedPointer(pointer); }
 
 // Integer inputs are the low 32 bits: some 64-bit hosts leave the upper half unset.
 uint32_t lowBits(FFMixed value) {

@@ -25,24 +25,6 @@ namespace qeltest {
 const char* const kDeliverableNames[6] = {"QelParticles1", "QelParticles2", "QelParticles3",
                                           "QelInferno1",   "QelInferno2",   "QelStains1"};
 
-namespace {
-
-FFMixed fromUInt(uint32_t value) {
-  FFMixed mixed;
-  std::memset(&mixed, 0, sizeof mixed);
-  mixed.UIntValue = value;
-  return mixed;
-}
-
-FFMixed fromPointer(const void* pointer) {
-  FFMixed mixed;
-  std::memset(&mixed, 0, sizeof mixed);
-  mixed.PointerValue = const_cast<void*>(pointer);
-  return mixed;
-}
-
-}  // namespace
-
 std::string pluginPath(const std::string& name) {
   const char* dir = std::getenv("QEL_PLUGIN_DIR");
   return std::string(dir && *dir ? dir : QEL_PLUGIN_DIR) + "/" + name + QEL_PLUGIN_SUFFIX;
@@ -83,19 +65,19 @@ FFMixed PluginLibrary::call(uint32_t code, FFMixed input, void* instance) const 
 }
 
 uint32_t PluginLibrary::callUInt(uint32_t code, uint32_t input, void* instance) const {
-  return call(code, fromUInt(input), instance).UIntValue;
+  return call(code, ffMixedUInt(input), instance).UIntValue;
 }
 
 uint32_t PluginLibrary::callPointer(uint32_t code, const void* input, void* instance) const {
-  return call(code, fromPointer(input), instance).UIntValue;
+  return call(code, ffMixedPointer(input), instance).UIntValue;
 }
 
 const void* PluginLibrary::callForPointer(uint32_t code, uint32_t input, void* instance) const {
-  return call(code, fromUInt(input), instance).PointerValue;
+  return call(code, ffMixedUInt(input), instance).PointerValue;
 }
 
 float PluginLibrary::callForFloat(uint32_t code, uint32_t input, void* instance) const {
-  return call(code, fromUInt(input), instance).FloatValue;
+  return call(code, ffMixedUInt(input), instance).FloatValue;
 }
 
 const PluginInfoStruct* PluginLibrary::info() const {
@@ -124,7 +106,7 @@ Instance::Instance(const PluginLibrary& library, uint32_t width, uint32_t height
     : library_(library), frameBytes_(static_cast<size_t>(width) * height * bytesPerPixel) {
   VideoInfoStruct info{width, height, bytesPerPixel == 4 ? FF_DEPTH_32 : FF_DEPTH_24, orientation};
   // A refusal is FF_FAIL in the whole union (0x00000000FFFFFFFF on 64-bit hosts).
-  const FFMixed id = library_.call(FF_INSTANTIATE, fromPointer(&info));
+  const FFMixed id = library_.call(FF_INSTANTIATE, ffMixedPointer(&info));
   if (reinterpret_cast<uintptr_t>(id.PointerValue) != FF_FAIL) id_ = id.PointerValue;
 }
 

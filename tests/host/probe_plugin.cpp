@@ -32,20 +32,6 @@ char gDisplay[16];
 
 constexpr size_t kHeaderBytes = 16;
 
-FFMixed answer(uint32_t value) {
-  FFMixed result;
-  std::memset(&result, 0, sizeof result);
-  result.UIntValue = value;
-  return result;
-}
-
-FFMixed answerPointer(const void* pointer) {
-  FFMixed result;
-  std::memset(&result, 0, sizeof result);
-  result.PointerValue = const_cast<void*>(pointer);
-  return result;
-}
-
 void probeFrame(ProbeInstance& probe, const uint8_t* input, uint8_t* output, bool copy) {
   const size_t bytes = static_cast<size_t>(probe.width) * probe.height * probe.bytesPerPixel;
   const uint32_t noise = static_cast<uint32_t>(std::rand());
@@ -79,76 +65,76 @@ extern "C" __attribute__((visibility("default"))) FFMixed plugMain(uint32_t code
   switch (code) {
     case FF_GETINFO:
       gInfo = {1, 0, {'q', 'p', 'r', 'b'}, "QelProbe", FF_EFFECT};
-      return answerPointer(&gInfo);
+      return ffMixedPointer(&gInfo);
     case FF_INITIALISE:
     case FF_DEINITIALISE:
-      return answer(FF_SUCCESS);
+      return ffMixedUInt(FF_SUCCESS);
     case FF_GETNUMPARAMETERS:
-      return answer(2);
+      return ffMixedUInt(2);
     case FF_GETPARAMETERNAME:
-      return index < 2 ? answerPointer(kParams[index].text) : answer(FF_FAIL);
+      return index < 2 ? ffMixedPointer(kParams[index].text) : ffMixedUInt(FF_FAIL);
     case FF_GETPARAMETERDEFAULT: {
-      FFMixed result = answer(0);
+      FFMixed result = ffMixedUInt(0);
       result.FloatValue = index < 2 ? kParams[index].value : 0.0f;
       return result;
     }
     case FF_GETPLUGINCAPS:
       // 24-bit, 32-bit, copy mode; one input frame; either mode.
-      return answer(index == 1 || index == 2 || index == 3 || index == 10 || index == 11 ? 1
+      return ffMixedUInt(index == 1 || index == 2 || index == 3 || index == 10 || index == 11 ? 1
                     : index == 15                                                        ? 3
                                                                                          : 0);
     case FF_GETEXTENDEDINFO:
       gExtendedInfo = {1, 2, "Shows what the host did", "QelProbe - host test plug-in", 0, nullptr};
-      return answerPointer(&gExtendedInfo);
+      return ffMixedPointer(&gExtendedInfo);
     case FF_GETPARAMETERTYPE:
-      return answer(FF_TYPE_STANDARD);
+      return ffMixedUInt(FF_TYPE_STANDARD);
     case FF_INSTANTIATE: {
       const auto* info = static_cast<const VideoInfoStruct*>(input.PointerValue);
       if (!info || (info->BitDepth != FF_DEPTH_24 && info->BitDepth != FF_DEPTH_32)) {
-        return answer(FF_FAIL);
+        return ffMixedUInt(FF_FAIL);
       }
       auto* created = new (std::nothrow)
           ProbeInstance{info->FrameWidth, info->FrameHeight,
                         info->BitDepth == FF_DEPTH_32 ? 4u : 3u, info->Orientation};
-      return created ? answerPointer(created) : answer(FF_FAIL);
+      return created ? ffMixedPointer(created) : ffMixedUInt(FF_FAIL);
     }
     case FF_DEINSTANTIATE:
       delete probe;
-      return answer(probe ? FF_SUCCESS : FF_FAIL);
+      return ffMixedUInt(probe ? FF_SUCCESS : FF_FAIL);
     default:
       break;
   }
-  if (!probe) return answer(FF_FAIL);
+  if (!probe) return ffMixedUInt(FF_FAIL);
   switch (code) {
     case FF_PROCESSFRAME: {
-      if (failsNow(*probe)) return answer(FF_FAIL);
+      if (failsNow(*probe)) return ffMixedUInt(FF_FAIL);
       auto* frame = static_cast<uint8_t*>(input.PointerValue);
       probeFrame(*probe, frame, frame, false);
-      return answer(FF_SUCCESS);
+      return ffMixedUInt(FF_SUCCESS);
     }
     case FF_PROCESSFRAMECOPY: {
       const auto* copy = static_cast<const ProcessFrameCopyStruct*>(input.PointerValue);
-      if (copy->numInputFrames < 1 || failsNow(*probe)) return answer(FF_FAIL);
+      if (copy->numInputFrames < 1 || failsNow(*probe)) return ffMixedUInt(FF_FAIL);
       probeFrame(*probe, static_cast<const uint8_t*>(copy->ppInputFrames[0]),
                  static_cast<uint8_t*>(copy->pOutputFrame), true);
-      return answer(FF_SUCCESS);
+      return ffMixedUInt(FF_SUCCESS);
     }
     case FF_SETPARAMETER: {
       const auto* change = static_cast<const SetParameterStruct*>(input.PointerValue);
-      if (change->ParameterNumber >= 2) return answer(FF_FAIL);
+      if (change->ParameterNumber >= 2) return ffMixedUInt(FF_FAIL);
       probe->params[change->ParameterNumber] = change->NewParameterValue.FloatValue;
-      return answer(FF_SUCCESS);
+      return ffMixedUInt(FF_SUCCESS);
     }
     case FF_GETPARAMETER: {
-      FFMixed result = answer(0);
+      FFMixed result = ffMixedUInt(0);
       result.FloatValue = index < 2 ? probe->params[index] : 0.0f;
       return result;
     }
     case FF_GETPARAMETERDISPLAY:
       std::memset(gDisplay, 0, sizeof gDisplay);
       std::memcpy(gDisplay, index == 0 ? "gain" : "offset", index == 0 ? 4 : 6);
-      return answerPointer(gDisplay);
+      return ffMixedPointer(gDisplay);
     default:
-      return answer(FF_FAIL);
+      return ffMixedUInt(FF_FAIL);
   }
 }
