@@ -1,4 +1,5 @@
-# Fails unless LIBRARY's dynamic symbol table defines plugMain and nothing else.
+# Fails unless LIBRARY's dynamic symbol table defines exactly the names in EXPECTED (a
+# ;-list, in any order), and nothing else.
 execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
   OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -10,6 +11,9 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
   list(APPEND names "${name}")
 endforeach()
-if(NOT names STREQUAL "plugMain")
+list(SORT names)
+set(want ${EXPECTED})
+list(SORT want)
+if(NOT names STREQUAL want)
   message(FATAL_ERROR "${LIBRARY} exports: ${names}")
 endif()
